@@ -1,0 +1,26 @@
+#include "dialogabout.h"
+#include "ui_dialogabout.h"
+
+#include "beaconryresources.h"
+
+DialogAbout::DialogAbout(QWidget* parent) : QDialog(parent), ui(new Ui::DialogAbout)
+{
+    BeaconryInitResources();
+    ui->setupUi(this);
+    setFixedSize(344, 239);
+    setWindowFlags(windowFlags() & ~Qt::WindowContextHelpButtonHint);
+
+    // the form leaves the link inert; it becomes a live link here
+    ui->labelLink->setText(QCoreApplication::translate(
+        "DialogAbout",
+        "<a href=\"https://beaconry.example.org/\" style=\"color:#325ab4; font-size:8pt; "
+        "font-weight:bold; text-decoration:none;\">https://beaconry.example.org/</a>"));
+    ui->labelLink->setOpenExternalLinks(true);
+
+    connect(ui->pushButtonOk, SIGNAL(clicked()), this, SLOT(close()));
+}
+
+DialogAbout::~DialogAbout()
+{
+    delete ui;
+}
