@@ -201,7 +201,6 @@ HLY_Result HLY_PosixFile::Close()
 
 HLY_Result HLY_PosixFile::GetInputStream(HLY_InputStreamReference& stream)
 {
-    stream.Release();
     if (m_FileReference.IsNull()) return HLY_ERROR_FILE_NOT_OPEN;
     if (!(m_Mode & HLY_FILE_OPEN_MODE_READ)) return HLY_ERROR_FILE_NOT_READABLE;
     stream = HLY_InputStreamReference(new HLY_StdcFileInputStream(m_FileReference));
@@ -210,7 +209,6 @@ HLY_Result HLY_PosixFile::GetInputStream(HLY_InputStreamReference& stream)
 
 HLY_Result HLY_PosixFile::GetOutputStream(HLY_OutputStreamReference& stream)
 {
-    stream.Release();
     if (m_FileReference.IsNull()) return HLY_ERROR_FILE_NOT_OPEN;
     if (!(m_Mode & HLY_FILE_OPEN_MODE_WRITE)) return HLY_ERROR_FILE_NOT_WRITABLE;
     stream = HLY_OutputStreamReference(new HLY_StdcFileOutputStream(m_FileReference));
