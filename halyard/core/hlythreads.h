@@ -136,7 +136,9 @@ public:
     // the thread runs target.Run; the target is not owned
     explicit HLY_Thread(HLY_Runnable& target, bool detached = false);
     // a joinable thread is waited for without limit; a detached thread
-    // deletes itself once its run is over and must not be deleted by others
+    // deletes itself once its run is over and must not be deleted by others.
+    // A subclass that overrides Run waits for the thread in its own
+    // destructor: by the time this one runs, the subclass part is gone.
     ~HLY_Thread() override;
 
     static HLY_ThreadId GetCurrentThreadId();

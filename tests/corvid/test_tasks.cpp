@@ -137,6 +137,7 @@ TEST(TaskManager, ACappedManagerBlocksTheNextStartUntilASlotFrees)
     ASSERT_EQ(manager.StartTask(new ProbeTask(probe, ProbeTask::UNTIL_RELEASED, &release[0])), HLY_SUCCESS);
     ASSERT_EQ(manager.StartTask(new ProbeTask(probe, ProbeTask::UNTIL_RELEASED, &release[1])), HLY_SUCCESS);
     EXPECT_EQ(manager.GetTaskCount(), 2u);
+    ASSERT_TRUE(Eventually([&] { return probe.runs == 2; }));
 
     std::atomic<bool>       returned{false};
     std::atomic<HLY_Result> result{HLY_FAILURE};

@@ -194,7 +194,7 @@ TEST(SharedVariable, SettingTheSameValueWakesNobody)
 {
     HLY_PosixSharedVariable variable(0);
     std::atomic<HLY_Result> result{HLY_SUCCESS};
-    std::thread waiter([&] { result = variable.WaitUntilEquals(1, 300); });
+    std::thread waiter([&] { result = variable.WaitUntilEquals(1, 1000); });
     ASSERT_TRUE(Eventually([&] { return variable.GetWaiterCount() == 1; }));
     variable.SetValue(0);
     EXPECT_FALSE(variable.IsEventSignalled());
