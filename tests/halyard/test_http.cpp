@@ -415,18 +415,6 @@ TEST(HttpEntity, FromHeadersAndStreams)
     EXPECT_EQ(plain.GetContentLength(), 3u);
 }
 
-TEST(HttpMessage, OwnsItsEntity)
-{
-    HLY_HttpResponse response(200, "OK");
-    HLY_HttpEntity*  entity = new HLY_HttpEntity();
-    response.SetEntity(entity);
-    response.SetEntity(entity); // the same one again: kept, not deleted
-    EXPECT_EQ(response.GetEntity(), entity);
-    EXPECT_EQ(entity->SetInputStream("x"), HLY_SUCCESS);
-    response.SetEntity(new HLY_HttpEntity());
-    EXPECT_NE(response.GetEntity(), nullptr);
-}
-
 /*----------------------------------------------------------------------
 |   chunked transfer coding
 +---------------------------------------------------------------------*/
