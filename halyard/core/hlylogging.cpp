@@ -272,7 +272,7 @@ void HLY_Logger::Log(int level, const char* source_file, unsigned int source_lin
     record.m_SourceFile     = source_file;
     record.m_SourceLine     = source_line;
     record.m_SourceFunction = source_function;
-    record.m_ThreadId       = HLY_PosixLogGetThreadId();
+    record.m_ThreadId       = HLY_Thread::GetCurrentThreadId();
 
     m_Manager.Lock();
     t_Dispatching = true;

@@ -63,7 +63,7 @@ struct HLY_LogRecord
     const char*   m_SourceFile;
     unsigned int  m_SourceLine;
     const char*   m_SourceFunction;
-    unsigned long m_ThreadId;
+    HLY_ThreadId  m_ThreadId;
 };
 
 // the line written by the console and file handlers, CR LF included

@@ -498,7 +498,7 @@ TEST_F(LogSystem, CustomHandlerReceivesTheWholeRecord)
     EXPECT_NE(seen[0].m_File.find("test_logging.cpp"), std::string::npos);
     EXPECT_EQ(seen[0].m_Line, line);
     EXPECT_EQ(seen[0].m_Function, "TestBody");
-    EXPECT_EQ(seen[0].m_ThreadId, (unsigned long)pthread_self());
+    EXPECT_EQ(seen[0].m_ThreadId, HLY_Thread::GetCurrentThreadId());
 }
 
 namespace {
@@ -610,7 +610,7 @@ TEST_F(LogSystem, FileHandlerLineFormatAndFilters)
     // written twice, once by each handler; never coloured
     std::regex line(".*test_logging\\.cpp\\([0-9]+\\): \\[fmt\\] "
                     "[0-9]{4}-[0-9]{2}-[0-9]{2}T[0-9]{2}:[0-9]{2}:[0-9]{2}\\.[0-9]{9}(Z|[+-][0-9]{2}:[0-9]{2}) "
-                    "\\[TestBody\\] \\(" + std::to_string((unsigned long)pthread_self()) + "\\) WARNING: hello 42\r\n");
+                    "\\[TestBody\\] \\(" + std::to_string(HLY_Thread::GetCurrentThreadId()) + "\\) WARNING: hello 42\r\n");
     ASSERT_EQ(CountOf(text, "\r\n"), 2u) << text;
     std::string first = text.substr(0, text.find("\r\n") + 2);
     EXPECT_TRUE(std::regex_match(first, line)) << first;
@@ -786,7 +786,7 @@ TEST_F(LogSystem, UdpHandlerSendsOneDatagramPerRecordInOrder)
         EXPECT_NE(headers["Source-File"].find("test_logging.cpp"), std::string::npos);
         EXPECT_EQ(headers["Source-Function"], "TestBody");
         EXPECT_EQ(headers["Source-Line"], std::to_string(line));
-        EXPECT_EQ(headers["Thread-Id"], std::to_string((unsigned long)pthread_self()));
+        EXPECT_EQ(headers["Thread-Id"], std::to_string(HLY_Thread::GetCurrentThreadId()));
         EXPECT_TRUE(std::regex_match(headers["TimeStamp"],
                                      std::regex("[0-9]{4}-[0-9]{2}-[0-9]{2}T[0-9:]{8}\\.[0-9]{9}(Z|[+-][0-9:]{5})")))
             << headers["TimeStamp"];

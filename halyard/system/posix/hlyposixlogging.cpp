@@ -1,13 +1,7 @@
-#include <pthread.h>
 #include <stdio.h>
 #include <time.h>
 
 #include "hlyposixlogging.h"
-
-unsigned long HLY_PosixLogGetThreadId()
-{
-    return (unsigned long)pthread_self();
-}
 
 HLY_TimeStamp HLY_PosixLogGetTimeStamp()
 {

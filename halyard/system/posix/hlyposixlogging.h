@@ -6,9 +6,8 @@
 /*----------------------------------------------------------------------
 |   what the logging system needs from the platform
 +---------------------------------------------------------------------*/
-// the calling thread's id, as the thread layer reports it
-unsigned long HLY_PosixLogGetThreadId();
-// wall-clock time since 1970
+// wall-clock time since 1970 at the clock's full resolution (records
+// show nine fraction digits)
 HLY_TimeStamp HLY_PosixLogGetTimeStamp();
 // a text to standard output, flushed at once
 void HLY_PosixLogWriteConsole(const char* text);
