@@ -23,11 +23,23 @@ void ReadBoolean(HLY_LogManager& manager, const HLY_String& prefix, const char* 
     if (text) HLY_LogParseBoolean(*text, value); // an unknown word keeps the default
 }
 
+// bit masks: decimal, or hexadecimal after "0x"
 void ReadFlags(HLY_LogManager& manager, const HLY_String& prefix, const char* suffix, HLY_Flags& value)
 {
     const HLY_String* text = manager.GetConfigValue(prefix, suffix);
-    HLY_UInt32        number = 0;
-    if (text && HLY_SUCCEEDED(HLY_ParseInteger32U(*text, number, true))) value = number;
+    if (text == nullptr) return;
+    if (text->StartsWith("0x", true) && text->GetLength() > 2 && text->GetLength() <= 10) {
+        HLY_UInt32 number = 0;
+        for (const char* c = text->GetChars() + 2; *c; ++c) {
+            int nibble = HLY_HexToNibble(*c);
+            if (nibble < 0) return;
+            number = (number << 4) | (HLY_UInt32)nibble;
+        }
+        value = number;
+        return;
+    }
+    HLY_UInt32 number = 0;
+    if (HLY_SUCCEEDED(HLY_ParseInteger32U(*text, number, true))) value = number;
 }
 
 void ReadText(HLY_LogManager& manager, const HLY_String& prefix, const char* suffix, HLY_String& value)

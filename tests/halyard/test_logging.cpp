@@ -599,7 +599,7 @@ TEST_F(LogSystem, FileHandlerLineFormatAndFilters)
     Configure("fmt.level=INFO;fmt.forward=off;fmt.handlers=FileHandler, FileHandler ,Bogus,;"
               "fmt.FileHandler.filename=" + full + ";fmt.FileHandler.flush=true;fmt.FileHandler.colors=on;"
               "fmt.short.level=INFO;fmt.short.forward=off;fmt.short.handlers=FileHandler;"
-              "fmt.short.FileHandler.filename=" + short_ + ";fmt.short.FileHandler.filter=20");
+              "fmt.short.FileHandler.filename=" + short_ + ";fmt.short.FileHandler.filter=0x14");
     HLY_Logger* logger = HLY_LogManager::GetLogger("fmt");
     ASSERT_NE(logger, nullptr);
     EXPECT_EQ(logger->GetHandlerNames(), "FileHandler,FileHandler"); // the unknown name is skipped
