@@ -2,7 +2,11 @@
 #define HLY_LOGGING_H
 
 #include <atomic>
+#include "hlylist.h"
 #include "hlyresults.h"
+#include "hlystrings.h"
+#include "hlythreads.h"
+#include "hlytime.h"
 
 #define HLY_LOG_LEVEL_FATAL   700
 #define HLY_LOG_LEVEL_SEVERE  600
@@ -14,12 +18,98 @@
 #define HLY_LOG_LEVEL_ALL     0
 #define HLY_LOG_LEVEL_OFF     32767
 
+// where the configuration comes from when nothing else is said
+#define HLY_LOG_CONFIG_ENV        "HALYARD_LOG_CONFIG"
+#define HLY_LOG_DEFAULT_CONFIG    "file:halyard-logging.properties"
+#define HLY_LOG_ROOT_DEFAULT_FILE "_halyard.log"
+
+// fields left out of a formatted line (bit mask of a handler's ".filter")
+#define HLY_LOG_FORMAT_FILTER_NO_SOURCE          0x01
+#define HLY_LOG_FORMAT_FILTER_NO_TIMESTAMP       0x02
+#define HLY_LOG_FORMAT_FILTER_NO_FUNCTION_NAME   0x04
+#define HLY_LOG_FORMAT_FILTER_NO_LOGGER_NAME     0x08
+#define HLY_LOG_FORMAT_FILTER_NO_SOURCEPATH      0x10
+#define HLY_LOG_FORMAT_FILTER_NO_THREAD_ID       0x20
+
+// a message is formatted into at most this many bytes, its NUL included
+#define HLY_LOG_MESSAGE_INITIAL_BUFFER 512
+#define HLY_LOG_MESSAGE_MAX_BUFFER     65536
+
+class HLY_LogManager;
+class HLY_OutputStream;
+
+/*----------------------------------------------------------------------
+|   levels: names, colours and parsing
++---------------------------------------------------------------------*/
+// a level name of the table, else a strict decimal integer; anything else fails
+HLY_Result HLY_LogParseLevel(const char* text, int& level);
+// the name of a level, or its decimal number when it has none
+HLY_String HLY_LogLevelName(int level);
+// the ANSI colour code of a level, or nullptr
+const char* HLY_LogLevelColor(int level);
+// "true"/"yes"/"on"/"1" and "false"/"no"/"off"/"0", any case; other texts fail
+HLY_Result HLY_LogParseBoolean(const char* text, bool& value);
+
+/*----------------------------------------------------------------------
+|   HLY_LogRecord: one log statement, valid for the duration of the
+|   handlers' calls only
++---------------------------------------------------------------------*/
+struct HLY_LogRecord
+{
+    const char*   m_LoggerName;
+    int           m_Level;
+    const char*   m_Message;
+    HLY_TimeStamp m_TimeStamp;
+    const char*   m_SourceFile;
+    unsigned int  m_SourceLine;
+    const char*   m_SourceFunction;
+    HLY_ThreadId  m_ThreadId;
+};
+
+// the line written by the console and file handlers, CR LF included
+HLY_Result HLY_LogFormatRecordAsLine(const HLY_LogRecord& record, HLY_Flags filter, bool use_colors,
+                                     HLY_OutputStream& stream);
+// the header block sent to TCP and UDP peers, message included
+HLY_Result HLY_LogFormatRecordAsHeaders(const HLY_LogRecord& record, HLY_OutputStream& stream);
+
+/*----------------------------------------------------------------------
+|   HLY_LogHandler: where records go. Handlers are called with the
+|   manager locked, so one handler never sees two records at once.
++---------------------------------------------------------------------*/
+class HLY_LogHandler
+{
+public:
+    virtual ~HLY_LogHandler() {}
+    virtual void Log(const HLY_LogRecord& record) = 0;
+    virtual HLY_Result ToString(HLY_String& name)
+    {
+        name = "";
+        return HLY_SUCCESS;
+    }
+
+    // one of "NullHandler", "ConsoleHandler", "FileHandler", "TcpHandler",
+    // "UdpHandler", "CustomHandler", set up from the logger's configuration
+    static HLY_Result Create(HLY_LogManager& manager, const char* logger_name, const char* handler_name,
+                             HLY_LogHandler*& handler);
+};
+
+/*----------------------------------------------------------------------
+|   HLY_Logger: a named channel with a level, its handlers and a parent
++---------------------------------------------------------------------*/
 class HLY_Logger
 {
 public:
-    virtual ~HLY_Logger() {}
-    int GetLevel() const { return m_Level; }
-    // formats and dispatches one record; the level test is done by the macros
+    HLY_Logger(HLY_LogManager& manager, const char* name);
+    virtual ~HLY_Logger();
+
+    // read without a lock on every log statement
+    int GetLevel() const { return m_Level.load(std::memory_order_relaxed); }
+    const HLY_String& GetName() const { return m_Name; }
+    HLY_Logger* GetParent() const { return m_Parent; }
+    bool IsLevelInherited() const { return m_LevelIsInherited; }
+    bool GetForwardToParent() const { return m_ForwardToParent; }
+
+    // formats and dispatches one record; the macros test the level first
     void Log(int level, const char* source_file, unsigned int source_line,
              const char* source_function, const char* format, ...)
 #if defined(__GNUC__)
@@ -27,15 +117,97 @@ public:
 #endif
         ;
 
-protected:
-    int m_Level = HLY_LOG_LEVEL_OFF;
+    // with transfer_ownership the logger deletes the handler when it is done with it
+    HLY_Result AddHandler(HLY_LogHandler* handler, bool transfer_ownership = true);
+    // drops every handler, deleting those the logger owns
+    HLY_Result DeleteHandlers();
+    // the names of the handlers, comma-separated
+    HLY_String GetHandlerNames();
+
+private:
+    HLY_Logger(const HLY_Logger&)            = delete;
+    HLY_Logger& operator=(const HLY_Logger&) = delete;
+    friend class HLY_LogManager;
+
+    HLY_LogManager&         m_Manager;
+    HLY_String              m_Name;
+    std::atomic<int>        m_Level;
+    bool                    m_LevelIsInherited;
+    bool                    m_ForwardToParent;
+    HLY_Logger*             m_Parent;
+    HLY_List<HLY_LogHandler*> m_Handlers;
+    HLY_List<HLY_LogHandler*> m_ExternalHandlers; // the handlers it does not own
 };
 
+/*----------------------------------------------------------------------
+|   HLY_LogManager: the process-wide tree of loggers and the
+|   configuration they are made from. Loggers live until the process
+|   ends: every source file keeps a pointer to its own.
++---------------------------------------------------------------------*/
 class HLY_LogManager
 {
 public:
-    // the logger of that name, created on first request; none while logging is off
+    struct ConfigEntry
+    {
+        HLY_String m_Key;
+        HLY_String m_Value;
+        bool operator==(const ConfigEntry& other) const { return m_Key == other.m_Key; }
+    };
+
+    static HLY_LogManager& GetDefault();
+
+    // the logger of that name, created on first request; none while logging is disabled
     static HLY_Logger* GetLogger(const char* name);
+
+    // reads the configuration once: from source when given, else from
+    // HALYARD_LOG_CONFIG when set, else from "halyard-logging.properties"
+    static HLY_Result Configure(const char* source = nullptr);
+
+    // FOR TESTS ONLY: throws the configuration away and reads it again from
+    // source (or as Configure does when null), then sets up every existing
+    // logger anew. Pointers to loggers stay valid.
+    static HLY_Result Reconfigure(const char* source);
+
+    // the port of an "http:port=" source (0 when none); the page itself
+    // needs the HTTP server and is not built
+    unsigned int GetConfiguratorPort() const { return m_ConfiguratorPort; }
+
+    // configuration access, for handlers and tests (with the manager locked)
+    const HLY_String* GetConfigValue(const char* prefix, const char* suffix) const;
+    HLY_Result SetConfigValue(const char* key, const char* value);
+    HLY_Result ParseConfig(const char* text, HLY_Size length);
+    const HLY_List<ConfigEntry>& GetConfig() const { return m_Config; }
+
+    bool IsEnabled() const { return m_Enabled.load(std::memory_order_relaxed); }
+    void Lock() { m_Lock.Lock(); }
+    void Unlock() { m_Lock.Unlock(); }
+
+private:
+    HLY_LogManager();
+    ~HLY_LogManager();
+    HLY_LogManager(const HLY_LogManager&)            = delete;
+    HLY_LogManager& operator=(const HLY_LogManager&) = delete;
+    friend class HLY_Logger;
+    class Cleaner;
+
+    HLY_Result ConfigureLocked(const char* source);
+    HLY_Result ReadSources(const char* source);
+    HLY_Result ParseSource(const HLY_String& source);
+    HLY_Result ParseConfigFile(const char* path);
+    HLY_Logger* FindLogger(const char* name);
+    HLY_Logger* FindOrCreateLogger(const char* name);
+    void ConfigureLogger(HLY_Logger& logger);
+    void LinkToParent(HLY_Logger& logger);
+    bool HasLoggerConfig(const char* name) const;
+    void Shutdown();
+
+    HLY_Mutex               m_Lock; // recursive: a handler may log or look loggers up
+    std::atomic<bool>       m_Enabled;
+    bool                    m_Configured;
+    HLY_List<ConfigEntry>   m_Config;
+    HLY_List<HLY_Logger*>   m_Loggers;
+    HLY_Logger*             m_Root;
+    unsigned int            m_ConfiguratorPort;
 };
 
 // the per-source-file logger: looked up by name on first use, then kept
