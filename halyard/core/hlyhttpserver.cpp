@@ -724,6 +724,9 @@ HLY_Result HLY_HttpServer::Bind()
     HLY_Result result =
         m_Socket.Bind(HLY_SocketAddress(m_Config.m_ListenAddress, m_Config.m_ListenPort), m_Config.m_ReuseAddress);
     if (HLY_FAILED(result)) return result;
+    // listen at once: until then clients would be refused, not queued
+    result = m_Socket.Listen(20);
+    if (HLY_FAILED(result)) return result;
     HLY_SocketInfo info;
     m_Socket.GetInfo(info);
     m_BoundPort = (HLY_UInt16)info.local_address.GetPort();
