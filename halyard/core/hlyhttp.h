@@ -3,6 +3,7 @@
 
 #include "hlybufferedstreams.h"
 #include "hlylist.h"
+#include "hlysockets.h"
 #include "hlystreams.h"
 #include "hlystrings.h"
 #include "hlythreads.h"
@@ -39,8 +40,6 @@ const unsigned int HLY_HTTP_PROTOCOL_MAX_HEADERS_SIZE = 256 * 1024;
 
 #define HLY_HTTP_TRANSFER_ENCODING_CHUNKED "chunked"
 
-class HLY_SocketInfo;
-class HLY_SocketAddress;
 class HLY_HttpRequest;
 class HLY_HttpResponse;
 class HLY_HttpRequestContext;
@@ -247,6 +246,31 @@ protected:
 };
 
 /*----------------------------------------------------------------------
+|   HLY_HttpRequestContext: the two ends of the connection an exchange
+|   ran on
++---------------------------------------------------------------------*/
+class HLY_HttpRequestContext
+{
+public:
+    HLY_HttpRequestContext() {}
+    HLY_HttpRequestContext(const HLY_SocketAddress* local_address, const HLY_SocketAddress* remote_address)
+    {
+        if (local_address) m_LocalAddress = *local_address;
+        if (remote_address) m_RemoteAddress = *remote_address;
+    }
+    virtual ~HLY_HttpRequestContext() {}
+
+    const HLY_SocketAddress& GetLocalAddress() const { return m_LocalAddress; }
+    const HLY_SocketAddress& GetRemoteAddress() const { return m_RemoteAddress; }
+    void SetLocalAddress(const HLY_SocketAddress& address) { m_LocalAddress = address; }
+    void SetRemoteAddress(const HLY_SocketAddress& address) { m_RemoteAddress = address; }
+
+private:
+    HLY_SocketAddress m_LocalAddress;
+    HLY_SocketAddress m_RemoteAddress;
+};
+
+/*----------------------------------------------------------------------
 |   HLY_HttpProxyAddress: an empty host means no proxy
 +---------------------------------------------------------------------*/
 class HLY_HttpProxyAddress
@@ -322,9 +346,6 @@ public:
         // records a new or reused connection as used by client; refused once it was aborted
         static HLY_Result TrackConnection(HLY_HttpClient& client, Connection* connection);
     };
-
-    // the proxy selector named by HALYARD_NET_CONFIG_PROXY_SELECTOR (null: go direct)
-    static HLY_HttpProxySelector* GetDefaultProxySelector();
 
     // without a connector the client makes and owns its default one
     explicit HLY_HttpClient(Connector* connector = nullptr, bool transfer_ownership = true);
