@@ -1,5 +1,6 @@
 #include "CvdHttp.h"
 #include "hlystreams.h"
+#include "hlyxml.h"
 
 HLY_SET_LOCAL_LOGGER("corvid.core.http")
 
@@ -58,6 +59,27 @@ HLY_Result CVD_HttpHelper::GetBody(const HLY_HttpMessage& message, HLY_String& b
 
     HLY_StringOutputStream output(&body);
     return HLY_StreamToStreamCopy(*stream, output, 0, entity->GetContentLength());
+}
+
+HLY_Result CVD_HttpHelper::ParseBody(const HLY_HttpMessage& message, HLY_XmlElementNode*& tree)
+{
+    tree = nullptr;
+    HLY_String body;
+    HLY_CHECK_WARNING(GetBody(message, body));
+
+    HLY_XmlParser parser;
+    HLY_XmlNode*  node   = nullptr;
+    HLY_Result    result = parser.Parse(body.GetChars(), body.GetLength(), node);
+    if (HLY_FAILED(result)) {
+        delete node;
+        return result;
+    }
+    tree = node ? node->AsElementNode() : nullptr;
+    if (tree == nullptr) {
+        delete node;
+        return HLY_ERROR_INVALID_SYNTAX;
+    }
+    return HLY_SUCCESS;
 }
 
 HLY_Result CVD_HttpHelper::GetHost(const HLY_HttpRequest& request, HLY_String& host)

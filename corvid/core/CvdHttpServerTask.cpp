@@ -383,7 +383,8 @@ CVD_HttpListenTask::~CVD_HttpListenTask()
 
 void CVD_HttpListenTask::DoAbort()
 {
-    if (m_Socket) m_Socket->Cancel(false);
+    // with a shutdown the socket stops listening: later clients are refused, not left waiting
+    if (m_Socket) m_Socket->Cancel(true);
 }
 
 void CVD_HttpListenTask::DoRun()

@@ -798,7 +798,7 @@ HLY_Result HLY_HttpServer::Loop(bool cancellable_sockets)
 void HLY_HttpServer::Abort()
 {
     m_Run = false;
-    m_Socket.Cancel(false);
+    m_Socket.Cancel(true);
 }
 
 HLY_Result HLY_HttpServer::AddRequestHandler(HLY_HttpRequestHandler* handler,

@@ -13,8 +13,11 @@
 #include "../halyard/http_raw_client.h"
 #include "CvdConstants.h"
 #include "CvdHttp.h"
+#include "CvdHttpClientTask.h"
 #include "CvdHttpServer.h"
+#include "CvdTaskManager.h"
 #include "hlydates.h"
+#include "hlyxml.h"
 
 namespace {
 
@@ -486,6 +489,9 @@ TEST(CvdHttpServer, StopEndsBlockedConnectionsAtOnce)
     EXPECT_LT(ElapsedMs(start), 2000);
     EXPECT_TRUE(idle.WaitClosed(1000));
     EXPECT_TRUE(kept.WaitClosed(1000));
+    // nobody is left waiting in the listen queue of a stopped server
+    RawConnection late(server.GetPort());
+    EXPECT_FALSE(late.IsOpen());
 }
 
 TEST(CvdHttpHelper, KeepAliveAndHost)
@@ -587,4 +593,112 @@ TEST(CvdHttpHelper, BodiesAndSeekability)
     static HLY_LoggerReference logger("test.http");
     EXPECT_EQ(CVD_HttpHelper::ToLog(logger, HLY_LOG_LEVEL_FINE, "x", (const HLY_HttpRequest*)nullptr), HLY_FAILURE);
     EXPECT_EQ(CVD_HttpHelper::ToLog(logger, HLY_LOG_LEVEL_FINE, "x", &response), HLY_SUCCESS);
+}
+
+namespace {
+
+// a client task that records what reached ProcessResponse
+class RecordingClientTask : public CVD_HttpClientSocketTask
+{
+public:
+    RecordingClientTask(std::vector<int>& statuses, std::atomic<int>& done, bool wait_forever = false)
+        : CVD_HttpClientSocketTask(nullptr, wait_forever), m_Statuses(statuses), m_Done(done) {}
+    ~RecordingClientTask() override { m_Done++; }
+
+protected:
+    HLY_Result ProcessResponse(HLY_Result res, const HLY_HttpRequest& request, const HLY_HttpRequestContext& context,
+                               HLY_HttpResponse* response) override
+    {
+        m_Statuses.push_back(response ? response->GetStatusCode() : -1);
+        return CVD_HttpClientSocketTask::ProcessResponse(res, request, context, response);
+    }
+
+private:
+    std::vector<int>& m_Statuses;
+    std::atomic<int>& m_Done;
+};
+
+} // namespace
+
+TEST(CvdHttpClientTask, SendsItsQueuedRequestsThenEnds)
+{
+    std::atomic<int>         received{0};
+    std::vector<std::string> agents, paths;
+    CVD_HttpServer           server;
+    server.AddRequestHandler(
+        new FunctionHandler([&](HLY_HttpRequest& request, const HLY_HttpRequestContext&, HLY_HttpResponse& response) {
+            const HLY_String* agent = request.GetHeaders().GetHeaderValue("User-Agent");
+            agents.push_back(agent ? agent->GetChars() : "");
+            paths.push_back(request.GetUrl().GetPath().GetChars());
+            received++;
+            response.GetEntity()->SetInputStream("body to drain");
+            return HLY_SUCCESS;
+        }),
+        "/known", false, true);
+    ASSERT_EQ(server.Start(), HLY_SUCCESS);
+    std::string base = "http://127.0.0.1:" + std::to_string(server.GetPort());
+
+    std::vector<int> statuses;
+    std::atomic<int> done{0};
+    CVD_TaskManager  manager;
+    auto*            task = new RecordingClientTask(statuses, done);
+    task->AddRequest(new HLY_HttpRequest((base + "/known").c_str(), "GET", "HTTP/1.1"));
+    task->AddRequest(new HLY_HttpRequest((base + "/unknown").c_str(), "GET", "HTTP/1.1"));
+    ASSERT_EQ(manager.StartTask(task), HLY_SUCCESS);
+
+    // the task ends by itself once the queue is empty
+    EXPECT_TRUE(Eventually([&] { return done == 1; }));
+    EXPECT_EQ(manager.GetTaskCount(), 0u);
+    ASSERT_EQ(statuses.size(), 2u);
+    EXPECT_EQ(statuses[0], 200);
+    EXPECT_EQ(statuses[1], 404);
+    ASSERT_EQ(received, 1);
+    EXPECT_EQ(paths[0], "/known");
+    EXPECT_EQ(agents[0], EngineAgent());
+
+    // one that waits forever takes requests added later, until stopped
+    statuses.clear();
+    auto* waiting = new RecordingClientTask(statuses, done, true);
+    ASSERT_EQ(manager.StartTask(waiting), HLY_SUCCESS);
+    std::this_thread::sleep_for(std::chrono::milliseconds(250));
+    EXPECT_EQ(done, 1);
+    waiting->AddRequest(new HLY_HttpRequest((base + "/known").c_str(), "GET", "HTTP/1.1"));
+    EXPECT_TRUE(Eventually([&] { return received == 2; }));
+    manager.StopAllTasks();
+    EXPECT_EQ(done, 2);
+    EXPECT_EQ(statuses.size(), 1u);
+
+    // failures reach ProcessResponse without a response; the queue is emptied on destruction
+    statuses.clear();
+    CVD_TaskManager other;
+    auto*           failing = new RecordingClientTask(statuses, done);
+    HLY_HttpClient::Config config;
+    config.m_ConnectionTimeout = 2000;
+    failing->SetHttpClientConfig(config);
+    server.Stop();
+    failing->AddRequest(new HLY_HttpRequest((base + "/known").c_str(), "GET", "HTTP/1.1"));
+    ASSERT_EQ(other.StartTask(failing), HLY_SUCCESS);
+    EXPECT_TRUE(Eventually([&] { return done == 3; }));
+    ASSERT_EQ(statuses.size(), 1u);
+    EXPECT_EQ(statuses[0], -1);
+}
+
+TEST(CvdHttpHelper, ParseBodyGivesTheRootElement)
+{
+    HLY_HttpResponse response(200, "OK");
+    HLY_XmlElementNode* tree = nullptr;
+    EXPECT_NE(CVD_HttpHelper::ParseBody(response, tree), HLY_SUCCESS);
+    EXPECT_EQ(tree, nullptr);
+
+    response.SetEntity(new HLY_HttpEntity());
+    response.GetEntity()->SetInputStream("<?xml version=\"1.0\"?><root xmlns=\"urn:x\"><a>1</a></root>");
+    ASSERT_EQ(CVD_HttpHelper::ParseBody(response, tree), HLY_SUCCESS);
+    ASSERT_NE(tree, nullptr);
+    EXPECT_EQ(tree->GetTag(), "root");
+    delete tree;
+
+    response.GetEntity()->SetInputStream("<root><a>1</b></root>");
+    tree = reinterpret_cast<HLY_XmlElementNode*>(1);
+    EXPECT_NE(CVD_HttpHelper::ParseBody(response, tree), HLY_SUCCESS);
+    EXPECT_EQ(tree, nullptr);
 }
