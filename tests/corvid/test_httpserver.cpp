@@ -296,6 +296,32 @@ TEST(CvdHttpServer, HandlerResultsPickThePage)
     EXPECT_EQ(data, "");
 }
 
+TEST(CvdHttpServer, DispatchesExactPathsBeforePrefixes)
+{
+    CVD_HttpServer server;
+    server.AddRequestHandler(TextHandler("prefix"), "/media", true, true);
+    server.AddRequestHandler(TextHandler("first exact"), "/media/a b", false, true);
+    server.AddRequestHandler(TextHandler("exact"), "/media/item", false, true);
+    ASSERT_EQ(server.Start(), HLY_SUCCESS);
+
+    RawConnection connection(server.GetPort());
+    struct Case {
+        const char* path;
+        const char* body;
+    } cases[] = {{"/media/item", "exact"}, {"/media/a%20b", "first exact"}, {"/media/item/x", "prefix"},
+                 {"/media", "prefix"}, {"/mediatheque", "prefix"}};
+    for (const Case& c : cases) {
+        RawResponse response;
+        ASSERT_TRUE(connection.Send(Request("GET", c.path)));
+        ASSERT_TRUE(connection.ReadResponse(response)) << c.path;
+        EXPECT_EQ(response.body, c.body) << c.path;
+    }
+    RawResponse response;
+    ASSERT_TRUE(connection.Send(Request("GET", "/other")));
+    ASSERT_TRUE(connection.ReadResponse(response));
+    EXPECT_EQ(response.status, 404);
+}
+
 TEST(CvdHttpServer, ChunkedResponseBody)
 {
     CVD_HttpServer server;
