@@ -1,0 +1,49 @@
+#ifndef CVD_HTTP_SERVER_H
+#define CVD_HTTP_SERVER_H
+
+#include "CvdTaskManager.h"
+#include "hlyhttpserver.h"
+#include "hlyreferences.h"
+#include "hlysockets.h"
+
+/*----------------------------------------------------------------------
+|   CVD_HttpServer: the engine's HTTP server. A listen task accepts
+|   connections and each one is served by a task of its own; at most
+|   max_clients tasks run at once, the listen task included, and further
+|   connections wait in the listen queue until one ends.
++---------------------------------------------------------------------*/
+class CVD_HttpServer : public HLY_HttpRequestHandler, public HLY_HttpServer
+{
+public:
+    // port 0: a random port from 1024 to 2047
+    CVD_HttpServer(HLY_IpAddress address                           = HLY_IpAddress::Any,
+                   HLY_UInt16    port                              = 0,
+                   bool          allow_random_port_on_bind_failure = false,
+                   HLY_Cardinal  max_clients                       = 50,
+                   bool          reuse_address                     = false);
+    ~CVD_HttpServer() override;
+
+    virtual HLY_Result Start();
+    // a stopped server is not started again
+    virtual HLY_Result Stop();
+    HLY_UInt16 GetPort() const { return m_Port; }
+    // the longest a request may take to arrive and a connection may stay
+    // idle (the I/O time-out of the configuration); before Start
+    void SetConnectionReadTimeout(HLY_Timeout timeout) { m_Config.m_IoTimeout = timeout; }
+
+    // HLY_HttpRequestHandler: dispatches to the registered handlers
+    HLY_Result SetupResponse(HLY_HttpRequest&              request,
+                             const HLY_HttpRequestContext& context,
+                             HLY_HttpResponse&             response) override;
+
+protected:
+    HLY_Reference<CVD_TaskManager> m_TaskManager;
+    HLY_IpAddress                  m_Address;
+    HLY_UInt16                     m_Port;
+    bool                           m_AllowRandomPortOnBindFailure;
+    bool                           m_ReuseAddress;
+    bool                           m_Running;
+    bool                           m_Aborted;
+};
+
+#endif // CVD_HTTP_SERVER_H

@@ -1,0 +1,516 @@
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <atomic>
+#include <chrono>
+#include <fstream>
+#include <functional>
+#include <string>
+#include <thread>
+
+#include "http_raw_client.h"
+#include "hlyhttpserver.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+long ElapsedMs(Clock::time_point since)
+{
+    return (long)std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - since).count();
+}
+
+class FunctionHandler : public HLY_HttpRequestHandler
+{
+public:
+    typedef std::function<HLY_Result(HLY_HttpRequest&, const HLY_HttpRequestContext&, HLY_HttpResponse&)> Function;
+    explicit FunctionHandler(Function function) : m_Function(std::move(function)) {}
+    HLY_Result SetupResponse(HLY_HttpRequest& request, const HLY_HttpRequestContext& context,
+                             HLY_HttpResponse& response) override
+    {
+        return m_Function(request, context, response);
+    }
+
+private:
+    Function m_Function;
+};
+
+// a handler that answers with a fixed text, to tell handlers apart
+FunctionHandler* TextHandler(const char* text)
+{
+    std::string body(text);
+    return new FunctionHandler([body](HLY_HttpRequest&, const HLY_HttpRequestContext&, HLY_HttpResponse& response) {
+        response.GetEntity()->SetInputStream(body.c_str());
+        response.GetEntity()->SetContentType("text/plain");
+        return HLY_SUCCESS;
+    });
+}
+
+// the runtime server's loop on a thread of its own, on loopback
+class LoopServer
+{
+public:
+    explicit LoopServer(HLY_Timeout io_timeout = 5000)
+    {
+        HLY_HttpServer::Config config;
+        config.m_ListenAddress = HLY_IpAddress::Loopback;
+        config.m_ListenPort    = 0;
+        config.m_IoTimeout     = io_timeout;
+        m_Server.SetConfig(config);
+        EXPECT_EQ(m_Server.Bind(), HLY_SUCCESS);
+    }
+    ~LoopServer() { Stop(); }
+    void Start()
+    {
+        m_Thread = std::thread([this] { m_Result = m_Server.Loop(); });
+    }
+    void Stop()
+    {
+        if (!m_Thread.joinable()) return;
+        m_Server.Abort();
+        m_Thread.join();
+    }
+    unsigned int Port() const { return m_Server.GetPort(); }
+    HLY_HttpServer& Server() { return m_Server; }
+
+    HLY_HttpServer          m_Server{0};
+    std::thread             m_Thread;
+    std::atomic<HLY_Result> m_Result{HLY_SUCCESS};
+};
+
+std::string Get(const std::string& path, const std::string& extra = "", const char* protocol = "HTTP/1.0")
+{
+    return "GET " + path + " " + protocol + "\r\nHost: localhost\r\n" + extra + "\r\n";
+}
+
+// a scratch tree: base/secret.txt lies outside the served root base/root
+class FileTree
+{
+public:
+    FileTree()
+    {
+        char pattern[] = "/tmp/hly-httpserver-XXXXXX";
+        m_Base         = mkdtemp(pattern);
+        m_Root         = m_Base + "/root";
+        mkdir(m_Root.c_str(), 0700);
+        mkdir((m_Root + "/sub").c_str(), 0700);
+        mkdir((m_Root + "/indexed").c_str(), 0700);
+        Write(m_Base + "/secret.txt", "TOP SECRET");
+        std::string thousand;
+        for (int i = 0; i < 1000; ++i) thousand += (char)('A' + i % 26);
+        Write(m_Root + "/data.bin", thousand);
+        Write(m_Root + "/archive.ZIP", "PK");
+        Write(m_Root + "/README", "plain");
+        Write(m_Root + "/a b.txt", "spaced");
+        Write(m_Root + "/song.mp3", "ID3");
+        Write(m_Root + "/empty.txt", "");
+        Write(m_Root + "/sub/<b>&.txt", "x");
+        Write(m_Root + "/indexed/index.html", "<p>index</p>");
+    }
+    ~FileTree() { std::system(("rm -rf '" + m_Base + "'").c_str()); }
+    static void Write(const std::string& path, const std::string& content)
+    {
+        std::ofstream(path, std::ios::binary) << content;
+    }
+    std::string m_Base, m_Root;
+};
+
+} // namespace
+
+TEST(HttpServer, HandlerMatchingExactPrefixAndEncodedPath)
+{
+    LoopServer server;
+    // the prefix record comes first; an exact record still wins for its own path
+    server.Server().AddRequestHandler(TextHandler("prefix"), "/dir", true, true);
+    server.Server().AddRequestHandler(TextHandler("exact"), "/dir/item", false, true);
+    server.Server().AddRequestHandler(TextHandler("spaced"), "/with space", false, true);
+    server.Start();
+
+    RawResponse response;
+    ASSERT_TRUE(RawExchange(server.Port(), Get("/dir/item"), response));
+    EXPECT_EQ(response.body, "exact");
+    ASSERT_TRUE(RawExchange(server.Port(), Get("/dir/other"), response));
+    EXPECT_EQ(response.body, "prefix");
+    ASSERT_TRUE(RawExchange(server.Port(), Get("/dir/item/child"), response));
+    EXPECT_EQ(response.body, "prefix");
+    ASSERT_TRUE(RawExchange(server.Port(), Get("/with%20space"), response));
+    EXPECT_EQ(response.body, "spaced");
+
+    // an exact record does not cover children; paths compare with case
+    for (const char* path : {"/with%20space/x", "/DIR/item", "/nothing"}) {
+        ASSERT_TRUE(RawExchange(server.Port(), Get(path), response)) << path;
+        EXPECT_EQ(response.status, 404) << path;
+        EXPECT_EQ(response.Header("Server"), "Halyard/1.1.3");
+        EXPECT_EQ(response.Header("Content-Type"), "text/html");
+        EXPECT_EQ(response.Header("Content-Length"), std::to_string(response.body.size()));
+        EXPECT_NE(response.body.find("<h1>Not Found</h1>"), std::string::npos);
+    }
+
+    // the engine's order: exact ones first, then prefixes in record order
+    HLY_HttpRequest request("http://localhost/dir/item", "GET");
+    HLY_List<HLY_HttpRequestHandler*> handlers = server.Server().FindRequestHandlers(request);
+    EXPECT_EQ(handlers.GetItemCount(), 2u);
+    EXPECT_EQ(*handlers.GetFirstItem(), server.Server().FindRequestHandler(request));
+}
+
+TEST(HttpServer, OneExchangePerConnectionAndHttp10CloseHeader)
+{
+    LoopServer server;
+    server.Server().AddRequestHandler(
+        new FunctionHandler([](HLY_HttpRequest&, const HLY_HttpRequestContext&, HLY_HttpResponse& response) {
+            // a body whose length is not told: only the end of the connection ends it
+            response.GetEntity()->SetInputStream(HLY_InputStreamReference(new HLY_MemoryStream("unsized", 7)), false);
+            return HLY_SUCCESS;
+        }),
+        "/unsized", false, true);
+    server.Server().AddRequestHandler(TextHandler("sized"), "/sized", false, true);
+    server.Start();
+
+    RawConnection connection(server.Port());
+    ASSERT_TRUE(connection.Send(Get("/unsized")));
+    RawResponse response;
+    ASSERT_TRUE(connection.ReadResponse(response));
+    EXPECT_EQ(response.protocol, "HTTP/1.0");
+    EXPECT_EQ(response.Count("Connection"), 1);
+    EXPECT_EQ(response.Header("Connection"), "close");
+    EXPECT_FALSE(response.Has("Content-Length"));
+    EXPECT_EQ(response.body, "unsized");
+
+    // a kept-alive request still gets one exchange, and is told so
+    RawConnection second(server.Port());
+    ASSERT_TRUE(second.Send(Get("/sized", "Connection: keep-alive\r\n", "HTTP/1.1")));
+    ASSERT_TRUE(second.ReadResponse(response));
+    EXPECT_EQ(response.body, "sized");
+    EXPECT_EQ(response.Header("Connection"), "close");
+    EXPECT_TRUE(second.WaitClosed(2000));
+
+    // HEAD: the head alone
+    ASSERT_TRUE(RawExchange(server.Port(), "HEAD /sized HTTP/1.0\r\n\r\n", response, false));
+    EXPECT_EQ(response.Header("Content-Length"), "5");
+}
+
+TEST(HttpServer, PostBodyReachesHandlerThroughTheConnection)
+{
+    LoopServer         server;
+    std::string        received;
+    std::atomic<bool>  had_entity{false};
+    server.Server().AddRequestHandler(
+        new FunctionHandler([&](HLY_HttpRequest& request, const HLY_HttpRequestContext&, HLY_HttpResponse& response) {
+            HLY_HttpEntity* entity = request.GetEntity();
+            had_entity             = entity != nullptr;
+            HLY_InputStreamReference body;
+            if (entity && HLY_SUCCEEDED(entity->GetInputStream(body))) {
+                HLY_String             text;
+                HLY_StringOutputStream output(&text);
+                HLY_StreamToStreamCopy(*body, output, 0, entity->GetContentLength());
+                received = text.GetChars();
+            }
+            response.GetEntity()->SetInputStream("ok");
+            return HLY_SUCCESS;
+        }),
+        "/post", false, true);
+    server.Start();
+
+    RawResponse response;
+    ASSERT_TRUE(RawExchange(server.Port(), "POST /post HTTP/1.0\r\nContent-Length: 5\r\n\r\nhello", response));
+    EXPECT_EQ(response.status, 200);
+    EXPECT_TRUE(had_entity);
+    EXPECT_EQ(received, "hello");
+
+    ASSERT_TRUE(RawExchange(server.Port(),
+                            "POST /post HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\n3\r\nabc\r\n2;x=y\r\nde\r\n0\r\n\r\n",
+                            response));
+    EXPECT_EQ(received, "abcde");
+}
+
+TEST(HttpServer, FileHandlerRangesOnAThousandBytes)
+{
+    FileTree   tree;
+    LoopServer server;
+    server.Server().AddRequestHandler(new HLY_HttpFileRequestHandler("/", tree.m_Root.c_str()), "/", true, true);
+    server.Start();
+
+    std::string all;
+    for (int i = 0; i < 1000; ++i) all += (char)('A' + i % 26);
+
+    RawResponse response;
+    ASSERT_TRUE(RawExchange(server.Port(), Get("/data.bin"), response));
+    EXPECT_EQ(response.status, 200);
+    EXPECT_EQ(response.Header("Accept-Ranges"), "bytes");
+    EXPECT_EQ(response.Header("Content-Length"), "1000");
+    EXPECT_EQ(response.body, all);
+    EXPECT_EQ(response.protocol, "HTTP/1.0");
+
+    struct Case {
+        const char* range;
+        int         status;
+        const char* content_range;
+        size_t      start, length;
+    } cases[] = {
+        {"bytes=0-99", 206, "bytes 0-99/1000", 0, 100},
+        {"bytes=-100", 206, "bytes 900-999/1000", 900, 100},
+        {"bytes=900-", 206, "bytes 900-999/1000", 900, 100},
+        {"bytes=990-1000", 206, "bytes 990-999/1000", 990, 10}, // an end equal to the size is the last byte
+        {"bytes=0-0", 206, "bytes 0-0/1000", 0, 1},
+        {"bytes=-5000", 206, "bytes 0-999/1000", 0, 1000},      // a suffix longer than the body is all of it
+        {"bytes=1000-", 416, nullptr, 0, 0},
+        {"bytes=5-2", 416, nullptr, 0, 0},
+        {"bytes=0-1001", 416, nullptr, 0, 0},
+        {"bytes=-0", 416, nullptr, 0, 0},
+        {"bytes=0-1,5-6", 416, "bytes */1000", 0, 0},
+        {"items=0-5", 400, nullptr, 0, 0},
+        {"bytes=5", 400, nullptr, 0, 0},
+        {"bytes=-", 400, nullptr, 0, 0},
+        {"bytes=x-5", 400, nullptr, 0, 0},
+    };
+    for (const Case& c : cases) {
+        ASSERT_TRUE(RawExchange(server.Port(), Get("/data.bin", std::string("Range: ") + c.range + "\r\n", "HTTP/1.1"),
+                                response))
+            << c.range;
+        EXPECT_EQ(response.status, c.status) << c.range;
+        EXPECT_EQ(response.protocol, "HTTP/1.1") << c.range;
+        if (c.content_range) {
+            EXPECT_EQ(response.Header("Content-Range"), c.content_range) << c.range;
+        } else {
+            EXPECT_FALSE(response.Has("Content-Range")) << c.range;
+        }
+        if (c.status == 206) {
+            EXPECT_EQ(response.body, all.substr(c.start, c.length)) << c.range;
+            EXPECT_EQ(response.Header("Content-Length"), std::to_string(c.length)) << c.range;
+        } else {
+            EXPECT_EQ(response.body, "") << c.range;
+        }
+    }
+
+    // an empty file has no range to give; it is served empty
+    ASSERT_TRUE(RawExchange(server.Port(), Get("/empty.txt", "Range: bytes=0-10\r\n"), response));
+    EXPECT_EQ(response.status, 200);
+    EXPECT_EQ(response.Header("Content-Length"), "0");
+}
+
+TEST(HttpServer, FileHandlerTypesMethodsAndMissingFiles)
+{
+    FileTree                    tree;
+    LoopServer                  server;
+    HLY_HttpFileRequestHandler* handler = new HLY_HttpFileRequestHandler("/files", tree.m_Root.c_str());
+    server.Server().AddRequestHandler(handler, "/files", true, true);
+    server.Start();
+
+    struct Case {
+        const char* path;
+        const char* type;
+    } cases[] = {{"/files/archive.ZIP", "application/zip"}, {"/files/README", "text/html"},
+                 {"/files/song.mp3", "audio/mpeg"}, {"/files/a%20b.txt", "text/plain"}};
+    RawResponse response;
+    for (const Case& c : cases) {
+        ASSERT_TRUE(RawExchange(server.Port(), Get(c.path), response)) << c.path;
+        EXPECT_EQ(response.status, 200) << c.path;
+        EXPECT_EQ(response.Header("Content-Type"), c.type) << c.path;
+    }
+    EXPECT_EQ(response.body, "spaced");
+
+    ASSERT_TRUE(RawExchange(server.Port(), "POST /files/README HTTP/1.0\r\nContent-Length: 0\r\n\r\n", response));
+    EXPECT_EQ(response.status, 405);
+    ASSERT_TRUE(RawExchange(server.Port(), Get("/files/missing.txt"), response));
+    EXPECT_EQ(response.status, 404);
+    // a directory without listings is forbidden
+    ASSERT_TRUE(RawExchange(server.Port(), Get("/files/sub"), response));
+    EXPECT_EQ(response.status, 403);
+    EXPECT_NE(response.body.find("<h1>Forbidden</h1>"), std::string::npos);
+
+    // the table and the owner's map
+    EXPECT_STREQ(HLY_HttpFileRequestHandler::GetDefaultContentType("JPG"), "image/jpeg");
+    EXPECT_STREQ(HLY_HttpFileRequestHandler::GetDefaultContentType("xml"), "text/xml; charset=\"utf-8\"");
+    EXPECT_EQ(HLY_HttpFileRequestHandler::GetDefaultContentType("nope"), nullptr);
+    EXPECT_EQ(handler->GetContentType(".profile"), "text/html");
+    EXPECT_EQ(handler->GetContentType("dir.v2/file"), "text/html");
+    handler->GetFileTypeMap().Put("mp3", "audio/x-custom");
+    EXPECT_EQ(handler->GetContentType("x/SONG.MP3"), "audio/x-custom");
+    handler->SetUseDefaultFileTypeMap(false);
+    handler->SetDefaultMimeType("application/octet-stream");
+    EXPECT_EQ(handler->GetContentType("a.zip"), "application/octet-stream");
+}
+
+TEST(HttpServer, FileHandlerNeverServesOutsideItsRoot)
+{
+    FileTree   tree;
+    LoopServer server;
+    server.Server().AddRequestHandler(new HLY_HttpFileRequestHandler("/", tree.m_Root.c_str(), true), "/", true,
+                                      true);
+    server.Start();
+
+    const char* attacks[] = {
+        "/../secret.txt",        "/%2e%2e/secret.txt",     "/sub/../../secret.txt", "/sub/%2E%2E/%2e%2e/secret.txt",
+        "/..%2fsecret.txt",      "/sub/..%5c..%5csecret.txt", "/..",                  "/sub/..",
+        "/%2e%2e%2fsecret.txt",
+    };
+    for (const char* path : attacks) {
+        RawResponse response;
+        ASSERT_TRUE(RawExchange(server.Port(), Get(path), response)) << path;
+        EXPECT_EQ(response.status, 403) << path;
+        EXPECT_EQ(response.body.find("TOP SECRET"), std::string::npos) << path;
+    }
+    // an escaped NUL stays escaped: no file of that name, nothing cut short
+    RawResponse response;
+    ASSERT_TRUE(RawExchange(server.Port(), Get("/data.bin%00.txt"), response));
+    EXPECT_EQ(response.status, 404);
+    // a name that merely contains dots is fine
+    FileTree::Write(tree.m_Root + "/..hidden..", "dots");
+    ASSERT_TRUE(RawExchange(server.Port(), Get("/..hidden.."), response));
+    EXPECT_EQ(response.status, 200);
+    EXPECT_EQ(response.body, "dots");
+}
+
+TEST(HttpServer, DirectoryListingAndIndexRedirect)
+{
+    FileTree   tree;
+    LoopServer server;
+    // prefixes are tried in the order they were added
+    server.Server().AddRequestHandler(new HLY_HttpFileRequestHandler("/ix", tree.m_Root.c_str(), true, "index.html"),
+                                      "/ix", true, true);
+    server.Server().AddRequestHandler(new HLY_HttpFileRequestHandler("/", tree.m_Root.c_str(), true), "/", true,
+                                      true);
+    server.Start();
+
+    RawResponse response;
+    ASSERT_TRUE(RawExchange(server.Port(), Get("/sub"), response));
+    EXPECT_EQ(response.status, 200);
+    EXPECT_EQ(response.Header("Content-Type"), "text/html");
+    EXPECT_EQ(response.body.rfind("<html><head><title>Directory Listing for //sub</title>", 0), 0u) << response.body;
+    // markup in a file name comes out as character references
+    EXPECT_NE(response.body.find("<li><a href=\"/sub/&#x003C;b&#x003E;&#x0026;.txt\">&#x003C;b&#x003E;&#x0026;.txt</a>"),
+              std::string::npos)
+        << response.body;
+    EXPECT_EQ(response.body.find("<b>"), std::string::npos);
+
+    ASSERT_TRUE(RawExchange(server.Port(), Get("/"), response));
+    EXPECT_NE(response.body.find("<li><a href=\"/sub\">sub/</a><br>\r\n"), std::string::npos) << response.body;
+    EXPECT_NE(response.body.find("<li><a href=\"/data.bin\">data.bin</a><br>\r\n"), std::string::npos);
+
+    // an index is redirected to within its own directory
+    ASSERT_TRUE(RawExchange(server.Port(), Get("/ix/indexed/"), response));
+    EXPECT_EQ(response.status, 302);
+    EXPECT_EQ(response.Header("Location"), "/ix/indexed/index.html");
+    ASSERT_TRUE(RawExchange(server.Port(), Get("/ix/sub"), response));
+    EXPECT_EQ(response.status, 403); // no index there
+}
+
+TEST(HttpServer, HandlerResultsBecomePagesAndTerminatedEndsTheLoop)
+{
+    LoopServer server;
+    server.Server().AddRequestHandler(
+        new FunctionHandler([](HLY_HttpRequest&, const HLY_HttpRequestContext&, HLY_HttpResponse&) {
+            return HLY_ERROR_OUT_OF_MEMORY;
+        }),
+        "/fail", false, true);
+    server.Server().AddRequestHandler(
+        new FunctionHandler([](HLY_HttpRequest&, const HLY_HttpRequestContext&, HLY_HttpResponse& response) {
+            response.GetEntity()->SetInputStream("bye");
+            return HLY_ERROR_TERMINATED;
+        }),
+        "/quit", false, true);
+    server.Start();
+
+    RawResponse response;
+    ASSERT_TRUE(RawExchange(server.Port(), Get("/fail"), response));
+    EXPECT_EQ(response.status, 500);
+    EXPECT_EQ(response.reason, "Internal Error");
+    EXPECT_NE(response.body.find("<h1>Internal Error</h1>"), std::string::npos);
+
+    ASSERT_TRUE(RawExchange(server.Port(), Get("/quit"), response));
+    EXPECT_EQ(response.body, "bye");
+    server.m_Thread.join();
+    EXPECT_EQ(server.m_Result, HLY_ERROR_TERMINATED);
+}
+
+TEST(HttpServer, HeadBoundsDropOversizedRequestsAndServeTheNext)
+{
+    LoopServer server;
+    server.Server().AddRequestHandler(TextHandler("fine"), "/", true, true);
+    server.Start();
+
+    // a line of 8191 characters fits, one more does not
+    RawResponse response;
+    std::string longest = "X-Long: " + std::string(8191 - 8, 'a') + "\r\n";
+    ASSERT_TRUE(RawExchange(server.Port(), Get("/", longest), response));
+    EXPECT_EQ(response.body, "fine");
+    {
+        RawConnection connection(server.Port());
+        connection.Send("GET /" + std::string(8200, 'a') + " HTTP/1.0\r\n\r\n");
+        std::string answer;
+        EXPECT_TRUE(connection.WaitClosed(3000, &answer));
+        EXPECT_EQ(answer, "");
+    }
+
+    // 100 headers are taken, 101 are not
+    std::string headers;
+    for (int i = 0; i < 99; ++i) headers += "X-H" + std::to_string(i) + ": v\r\n"; // and Host
+    ASSERT_TRUE(RawExchange(server.Port(), Get("/", headers), response));
+    EXPECT_EQ(response.body, "fine");
+    {
+        RawConnection connection(server.Port());
+        connection.Send(Get("/", headers + "X-One-Too-Many: v\r\n"));
+        std::string answer;
+        EXPECT_TRUE(connection.WaitClosed(3000, &answer));
+        EXPECT_EQ(answer, "");
+    }
+    // a head beyond 64 KiB in lines that each fit, folded into few headers
+    {
+        RawConnection connection(server.Port());
+        std::string   folded = "X-Fold: a\r\n";
+        for (int i = 0; i < 20; ++i) folded += " " + std::string(4000, 'b') + "\r\n";
+        connection.Send(Get("/", folded));
+        std::string answer;
+        EXPECT_TRUE(connection.WaitClosed(3000, &answer));
+        EXPECT_EQ(answer, "");
+    }
+    ASSERT_TRUE(RawExchange(server.Port(), Get("/"), response));
+    EXPECT_EQ(response.body, "fine");
+}
+
+TEST(HttpServer, ATricklingClientIsCutOffAtTheTimeOut)
+{
+    LoopServer server(300);
+    server.Server().AddRequestHandler(TextHandler("fine"), "/", true, true);
+    server.Start();
+
+    // one byte every 100 ms: each read is quick, the head as a whole is not
+    RawConnection trickler(server.Port());
+    auto          start  = Clock::now();
+    bool          closed = false;
+    for (int i = 0; i < 40 && !closed; ++i) {
+        trickler.Send(i == 0 ? "GET / HTTP/1.0\r\n" : "X");
+        closed = trickler.WaitClosed(100);
+    }
+    EXPECT_TRUE(closed);
+    // the deadline plus at most one read time-out, with room for a loaded machine
+    EXPECT_LT(ElapsedMs(start), 2500);
+
+    RawResponse response;
+    ASSERT_TRUE(RawExchange(server.Port(), Get("/"), response));
+    EXPECT_EQ(response.body, "fine");
+}
+
+TEST(HttpServer, StaticHandler)
+{
+    LoopServer server;
+    static const char data[] = "{\"a\":1}";
+    server.Server().AddRequestHandler(new HLY_HttpStaticRequestHandler(data, 7, "application/json", false), "/j",
+                                      false, true);
+    server.Server().AddRequestHandler(new HLY_HttpStaticRequestHandler("<p/>"), "/h", false, true);
+    server.Start();
+
+    RawResponse response;
+    ASSERT_TRUE(RawExchange(server.Port(), Get("/j"), response));
+    EXPECT_EQ(response.Header("Content-Type"), "application/json");
+    EXPECT_EQ(response.body, "{\"a\":1}");
+    ASSERT_TRUE(RawExchange(server.Port(), Get("/h"), response));
+    EXPECT_EQ(response.Header("Content-Type"), "text/html");
+    EXPECT_EQ(response.body, "<p/>");
+
+    // without an entity there is nothing to fill
+    HLY_HttpStaticRequestHandler handler("x");
+    HLY_HttpRequest              request("http://localhost/", "GET");
+    HLY_HttpResponse             bare(200, "OK");
+    HLY_HttpRequestContext       context;
+    EXPECT_EQ(handler.SetupResponse(request, context, bare), HLY_ERROR_INVALID_STATE);
+}
