@@ -32,6 +32,10 @@ class HLY_XmlParser;
 class HLY_XmlAttribute
 {
 public:
+    // nodes and attributes come from the tree's block pool (see hlyxml.cpp)
+    static void* operator new(size_t size);
+    static void operator delete(void* block);
+
     // the qualified name is split at its first ':' into prefix and name
     HLY_XmlAttribute(const char* name, const char* value);
     HLY_XmlAttribute(const char* prefix, const char* name, const char* value);
@@ -88,6 +92,9 @@ private:
 class HLY_XmlNode
 {
 public:
+    static void* operator new(size_t size);
+    static void operator delete(void* block);
+
     enum Type {
         ELEMENT = 1,
         TEXT    = 2

@@ -3,6 +3,7 @@
 #include <memory>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "hlyresults.h"
@@ -738,6 +739,63 @@ TEST(XmlTree, NamespaceLinksFollowMapsAndMoves)
     EXPECT_EQ(Str(root.GetNamespaceUri("xml")), HLY_XML_NAMESPACE_URI_XML);
     root.SetNamespaceUri("xml", "urn:overridden");
     EXPECT_EQ(Str(leaf->GetNamespaceUri("xml")), "urn:overridden");
+}
+
+TEST(XmlTree, TreesMoveBetweenThreads)
+{
+    // trees built on two threads at once, and freed on the other thread
+    std::vector<HLY_XmlNode*> built[2];
+    auto build = [&built](int index) {
+        for (int i = 0; i < 40; ++i) {
+            HLY_XmlParser parser;
+            HLY_XmlNode*  tree = nullptr;
+            if (HLY_SUCCEEDED(parser.Parse(i % 2 ? DIDL_DOCUMENT : DEVICE_DESCRIPTION, tree))) {
+                built[index].push_back(tree);
+            }
+            // and some short-lived ones in between
+            HLY_XmlNode* scratch = nullptr;
+            if (HLY_SUCCEEDED(parser.Parse(DIDL_DOCUMENT, scratch))) delete scratch;
+        }
+    };
+    std::thread first(build, 0), second(build, 1);
+    first.join();
+    second.join();
+    ASSERT_EQ(built[0].size(), 40u);
+    ASSERT_EQ(built[1].size(), 40u);
+    Tree reference = ParseOk(DIDL_DOCUMENT);
+    ASSERT_NE(reference, nullptr);
+    for (HLY_XmlNode* tree : built[0]) {
+        if (tree->AsElementNode()->GetTag() == "DIDL-Lite") {
+            EXPECT_EQ(Diff(*tree, *reference), "");
+        }
+    }
+    auto drop = [&built](int index) {
+        for (HLY_XmlNode* tree : built[index]) delete tree;
+    };
+    std::thread third(drop, 1), fourth(drop, 0);
+    third.join();
+    fourth.join();
+}
+
+TEST(XmlTree, DerivedNodesOfAnySize)
+{
+    // a caller's own node types, larger than anything the tree makes itself
+    class Annotated : public HLY_XmlElementNode
+    {
+    public:
+        explicit Annotated(const char* tag) : HLY_XmlElementNode(tag) { memset(m_Note, 'n', sizeof(m_Note)); }
+        char m_Note[700];
+    };
+    HLY_XmlElementNode* root = new Annotated("root");
+    for (int i = 0; i < 100; ++i) {
+        Annotated* child = new Annotated("child");
+        child->AddText("x");
+        ASSERT_EQ(root->AddChild(child), HLY_SUCCESS);
+    }
+    EXPECT_EQ(root->GetChildren().GetItemCount(), 100u);
+    EXPECT_EQ(static_cast<Annotated*>(root->GetChild("child", "", 99))->m_Note[699], 'n');
+    EXPECT_EQ(Serialize(*root).size(), 6 + 100 * 16 + 7u);
+    delete root;
 }
 
 /*----------------------------------------------------------------------
