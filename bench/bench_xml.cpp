@@ -17,8 +17,9 @@
 
 namespace {
 
-// About 8.6 MB: 10,000 music tracks (BENCH_XML_ITEMS sets another count) with the usual dc:, upnp: and dlna: parts,
-// escaped text and long attribute values.
+// About 8.6 MB: 10,000 music tracks (BENCH_XML_ITEMS sets another count)
+// with the usual dc:, upnp: and dlna: parts, escaped text and long
+// attribute values.
 const std::string& Document()
 {
     static const std::string document = [] {

@@ -541,6 +541,35 @@ TEST(Xml, LineBreaksAndNul)
     EXPECT_EQ(parser.Parse(stream, tree), HLY_ERROR_XML_NO_ROOT);
     EXPECT_EQ(tree, nullptr);
     EXPECT_EQ(ParseResult(doc), HLY_ERROR_XML_NO_ROOT);
+
+    // ... and whichever buffer of an incremental parse
+    EXPECT_EQ(parser.Parse("<a>x\0y", 6, tree), HLY_ERROR_XML_NO_ROOT);
+    EXPECT_EQ(parser.Parse("</a>", 4, tree, true), HLY_SUCCESS);
+    EXPECT_EQ(tree, nullptr);
+}
+
+TEST(Xml, StreamThatReadsNothingEndsTheParse)
+{
+    // a stream that keeps answering "nothing, but fine" must not keep the parser
+    // spinning: the first empty read counts as the end of the stream
+    class Stalling : public PieceStream
+    {
+    public:
+        using PieceStream::PieceStream;
+        HLY_Result Read(void* buffer, HLY_Size bytes_to_read, HLY_Size* bytes_read) override
+        {
+            if (m_Position < m_Data.size()) return PieceStream::Read(buffer, bytes_to_read, bytes_read);
+            if (bytes_read) *bytes_read = 0;
+            return ++m_Empty > 100 ? HLY_ERROR_READ_FAILED : HLY_SUCCESS;
+        }
+        int m_Empty = 0;
+    };
+    Stalling      stream("<a>x</a>", {});
+    HLY_XmlParser parser;
+    HLY_XmlNode*  tree = nullptr;
+    EXPECT_EQ(parser.Parse(stream, tree), HLY_SUCCESS);
+    delete tree;
+    EXPECT_EQ(stream.m_Empty, 1);
 }
 
 /*----------------------------------------------------------------------
@@ -739,6 +768,22 @@ TEST(XmlTree, NamespaceLinksFollowMapsAndMoves)
     EXPECT_EQ(Str(root.GetNamespaceUri("xml")), HLY_XML_NAMESPACE_URI_XML);
     root.SetNamespaceUri("xml", "urn:overridden");
     EXPECT_EQ(Str(leaf->GetNamespaceUri("xml")), "urn:overridden");
+}
+
+TEST(XmlTree, DestroyingDoesNotTrustChangedParentLinks)
+{
+    // a caller that points a child's parent link elsewhere must not make the
+    // tree's destruction climb into (and free) a node it does not own
+    HLY_XmlElementNode  outsider("outsider");
+    HLY_XmlElementNode* root  = new HLY_XmlElementNode("root");
+    HLY_XmlElementNode* child = new HLY_XmlElementNode("child");
+    root->AddChild(child);
+    child->AddChild(new HLY_XmlElementNode("grandchild"));
+    child->AddText("t");
+    child->SetParent(&outsider);
+    delete root;
+    EXPECT_EQ(Str(&outsider.GetTag()), "outsider");
+    EXPECT_EQ(outsider.GetChildren().GetItemCount(), 0u);
 }
 
 TEST(XmlTree, TreesMoveBetweenThreads)
