@@ -1381,7 +1381,8 @@ HLY_XmlSerializer::HLY_XmlSerializer(HLY_OutputStream* output,
       m_Indentation(indentation),
       m_ElementHasText(false),
       m_ShrinkEmptyElements(shrink_empty_elements),
-      m_AddXmlDecl(add_xml_decl)
+      m_AddXmlDecl(add_xml_decl),
+      m_ElementWritten(false)
 {
 }
 
@@ -1441,7 +1442,8 @@ HLY_Result HLY_XmlSerializer::WriteQualifiedName(const char* prefix, const char*
 HLY_Result HLY_XmlSerializer::StartElement(const char* prefix, const char* name)
 {
     EndPendingElement();
-    if (m_Depth) ShowIndentation();
+    if (m_Depth || m_ElementWritten) ShowIndentation();
+    m_ElementWritten = true;
     m_ElementPending = true;
     m_ElementHasText = false;
     ++m_Depth;

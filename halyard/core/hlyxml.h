@@ -403,6 +403,7 @@ protected:
     bool              m_ElementHasText;
     bool              m_ShrinkEmptyElements;
     bool              m_AddXmlDecl;
+    bool              m_ElementWritten; // a start tag was written (only the first goes without a line break)
 
 private:
     HLY_XmlSerializer(const HLY_XmlSerializer&)            = delete;

@@ -901,8 +901,11 @@ TEST(XmlSerializer, EventsAndState)
     t.EndElement(nullptr, "c");
     t.EndElement(nullptr, "b");
     t.EndElement(nullptr, "a");
+    // a second top-level element goes on a line of its own
+    t.StartElement(nullptr, "d");
+    t.EndElement(nullptr, "d");
     EXPECT_EQ(std::string(indented.GetString().GetChars()),
-              "<a>\r\n   <b>\r\n      <c>\r\n      </c>\r\n   </b>\r\n</a>");
+              "<a>\r\n   <b>\r\n      <c>\r\n      </c>\r\n   </b>\r\n</a>\r\n<d>\r\n</d>");
 }
 
 /*----------------------------------------------------------------------
