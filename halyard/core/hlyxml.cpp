@@ -4,7 +4,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <new>
+#include <string>
 #include <thread>
+#include <unordered_map>
 #include <vector>
 
 #include "hlylogging.h"
@@ -361,30 +363,57 @@ HLY_XmlAttribute::HLY_XmlAttribute(const char* prefix, const char* name, const c
 /*----------------------------------------------------------------------
 |   HLY_XmlNamespaceMap
 +---------------------------------------------------------------------*/
+struct HLY_XmlNamespaceMap::Index
+{
+    std::unordered_map<std::string, Entry*> m_Entries;
+};
+
+// below this many entries a walk through the list is quicker than hashing
+#define HLY_XML_NAMESPACE_MAP_INDEX_THRESHOLD 8
+
 HLY_XmlNamespaceMap::~HLY_XmlNamespaceMap()
 {
+    delete m_Index;
     m_Entries.Apply(HLY_ObjectDeleter());
+}
+
+HLY_XmlNamespaceMap::Entry* HLY_XmlNamespaceMap::Find(const char* prefix) const
+{
+    if (m_Index) {
+        auto found = m_Index->m_Entries.find(prefix);
+        return found == m_Index->m_Entries.end() ? nullptr : found->second;
+    }
+    for (HLY_List<Entry*>::Iterator it = m_Entries.GetFirstItem(); it; ++it) {
+        if ((*it)->m_Prefix == prefix) return *it;
+    }
+    return nullptr;
 }
 
 HLY_Result HLY_XmlNamespaceMap::SetNamespaceUri(const char* prefix, const char* uri)
 {
-    prefix = NonNull(prefix);
-    for (HLY_List<Entry*>::Iterator it = m_Entries.GetFirstItem(); it; ++it) {
-        if ((*it)->m_Prefix == prefix) {
-            (*it)->m_Uri = NonNull(uri);
-            return HLY_SUCCESS;
+    prefix       = NonNull(prefix);
+    Entry* entry = Find(prefix);
+    if (entry) {
+        entry->m_Uri = NonNull(uri);
+        return HLY_SUCCESS;
+    }
+    entry = new Entry(prefix, NonNull(uri));
+    HLY_CHECK(m_Entries.Add(entry));
+    if (m_Index) {
+        m_Index->m_Entries.emplace(prefix, entry);
+    } else if (m_Entries.GetItemCount() > HLY_XML_NAMESPACE_MAP_INDEX_THRESHOLD) {
+        m_Index = new Index();
+        for (HLY_List<Entry*>::Iterator it = m_Entries.GetFirstItem(); it; ++it) {
+            m_Index->m_Entries.emplace((*it)->m_Prefix.GetChars(), *it);
         }
     }
-    return m_Entries.Add(new Entry(prefix, NonNull(uri)));
+    return HLY_SUCCESS;
 }
 
 const HLY_String* HLY_XmlNamespaceMap::GetNamespaceUri(const char* prefix) const
 {
-    prefix = NonNull(prefix);
-    for (HLY_List<Entry*>::Iterator it = m_Entries.GetFirstItem(); it; ++it) {
-        if ((*it)->m_Prefix == prefix) return &(*it)->m_Uri;
-    }
-    return nullptr;
+    Entry* entry = Find(NonNull(prefix));
+    return entry ? &entry->m_Uri : nullptr;
 }
 
 /*----------------------------------------------------------------------

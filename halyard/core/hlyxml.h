@@ -70,7 +70,7 @@ public:
         HLY_String m_Uri;
     };
 
-    HLY_XmlNamespaceMap() {}
+    HLY_XmlNamespaceMap() : m_Index(nullptr) {}
     ~HLY_XmlNamespaceMap();
 
     // replaces the URI of a known prefix, else appends an entry
@@ -82,8 +82,14 @@ public:
 private:
     HLY_XmlNamespaceMap(const HLY_XmlNamespaceMap&)            = delete;
     HLY_XmlNamespaceMap& operator=(const HLY_XmlNamespaceMap&) = delete;
+    Entry* Find(const char* prefix) const;
 
+    // An element may declare any number of prefixes; past a few, lookups go
+    // through a hash index so that a hostile document with thousands of
+    // declarations does not cost time quadratic in their number.
+    struct Index;
     HLY_List<Entry*> m_Entries;
+    Index*           m_Index;
 };
 
 /*----------------------------------------------------------------------

@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <chrono>
 #include <cstring>
 #include <memory>
 #include <random>
@@ -990,6 +991,29 @@ TEST(XmlHostile, HundredThousandLevelsDeep)
     }
     EXPECT_EQ(Serialize(*top).size(), (size_t)(depth + 1) * 7 - 3);
     delete top;
+}
+
+TEST(XmlHostile, HundredsOfThousandsOfNamespaceDeclarations)
+{
+    // one element declaring 200,000 prefixes (and one of them twice): the
+    // lookup per declaration must not grow with the number already seen
+    const int   count = 200000;
+    std::string doc   = "<p7:a";
+    for (int i = 0; i < count; ++i) doc += " xmlns:p" + std::to_string(i) + "=\"urn:" + std::to_string(i) + "\"";
+    doc += " xmlns:p7=\"urn:again\"><p199999:b/></p7:a>";
+    auto start = std::chrono::steady_clock::now();
+    Tree tree  = ParseOk(doc);
+    auto spent = std::chrono::steady_clock::now() - start;
+    EXPECT_LT(spent, std::chrono::seconds(10));
+    ASSERT_NE(Root(tree), nullptr);
+    EXPECT_EQ(Root(tree)->GetNamespaceMap()->GetEntries().GetItemCount(), (HLY_Cardinal)count);
+    EXPECT_EQ(Str(Root(tree)->GetNamespace()), "urn:again");
+    EXPECT_EQ(Str(Root(tree)->GetNamespaceUri("p123456")), "urn:123456");
+    EXPECT_NE(Root(tree)->GetChild("b", "urn:199999"), nullptr);
+    EXPECT_EQ(Root(tree)->GetNamespaceUri("p200000"), nullptr);
+    // declarations keep their order when written out
+    std::string text = Serialize(*Root(tree));
+    EXPECT_NE(text.find("xmlns:p6=\"urn:6\" xmlns:p7=\"urn:again\" xmlns:p8=\"urn:8\""), std::string::npos);
 }
 
 TEST(XmlHostile, FiftyMegabyteTextNode)
