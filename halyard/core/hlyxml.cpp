@@ -197,28 +197,44 @@ public:
     void* Allocate()
     {
         m_Lock.Lock();
-        Slab* slab = m_Current;
-        if (slab == nullptr || (slab->m_FreeList == nullptr && slab->m_Carved == slab->m_Capacity)) {
+        Slab* slab = nullptr;
+        for (;;) {
+            slab = m_Current;
+            if (slab && (slab->m_FreeList || slab->m_Carved < slab->m_Capacity)) break;
+            // the slab being carved is never in the list; a full one leaves
+            // the pool's sight until one of its blocks comes back
             if (m_Available) {
                 slab = m_Available;
                 Unlist(slab);
-            } else if (m_Spare) {
-                slab    = m_Spare;
-                m_Spare = nullptr;
+                m_Current = slab;
+                break;
+            }
+            if (m_Spare) {
+                slab      = m_Spare;
+                m_Spare   = nullptr;
+                m_Current = slab;
+                break;
+            }
+            // no lock held while the heap is asked; the new slab becomes the
+            // spare and the state is looked at again, as another thread may
+            // have changed it meanwhile
+            m_Lock.Unlock();
+            Slab* fresh = static_cast<Slab*>(malloc(BLOCK_POOL_SLAB_SIZE));
+            if (fresh == nullptr) return nullptr;
+            Reset(fresh);
+            m_Lock.Lock();
+            if (m_Spare == nullptr) {
+                m_Spare = fresh;
             } else {
                 m_Lock.Unlock();
-                slab = static_cast<Slab*>(malloc(BLOCK_POOL_SLAB_SIZE));
-                if (slab == nullptr) return nullptr;
-                Reset(slab);
+                free(fresh);
                 m_Lock.Lock();
             }
-            // the slab being carved is never in the list
-            m_Current = slab;
         }
         char* block;
         if (slab->m_FreeList) {
-            block             = static_cast<char*>(slab->m_FreeList);
-            slab->m_FreeList  = *reinterpret_cast<void**>(block);
+            block            = static_cast<char*>(slab->m_FreeList);
+            slab->m_FreeList = *reinterpret_cast<void**>(block);
         } else {
             block = reinterpret_cast<char*>(slab) + BLOCK_POOL_DATA_OFFSET + slab->m_Carved * m_BlockSize;
             ++slab->m_Carved;
