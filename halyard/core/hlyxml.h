@@ -32,6 +32,10 @@ class HLY_XmlParser;
 class HLY_XmlAttribute
 {
 public:
+    // nodes and attributes come from the tree's block pool (see hlyxml.cpp)
+    static void* operator new(size_t size);
+    static void operator delete(void* block);
+
     // the qualified name is split at its first ':' into prefix and name
     HLY_XmlAttribute(const char* name, const char* value);
     HLY_XmlAttribute(const char* prefix, const char* name, const char* value);
@@ -66,7 +70,7 @@ public:
         HLY_String m_Uri;
     };
 
-    HLY_XmlNamespaceMap() {}
+    HLY_XmlNamespaceMap() : m_Index(nullptr) {}
     ~HLY_XmlNamespaceMap();
 
     // replaces the URI of a known prefix, else appends an entry
@@ -78,8 +82,14 @@ public:
 private:
     HLY_XmlNamespaceMap(const HLY_XmlNamespaceMap&)            = delete;
     HLY_XmlNamespaceMap& operator=(const HLY_XmlNamespaceMap&) = delete;
+    Entry* Find(const char* prefix) const;
 
+    // An element may declare any number of prefixes; past a few, lookups go
+    // through a hash index so that a hostile document with thousands of
+    // declarations does not cost time quadratic in their number.
+    struct Index;
     HLY_List<Entry*> m_Entries;
+    Index*           m_Index;
 };
 
 /*----------------------------------------------------------------------
@@ -88,6 +98,9 @@ private:
 class HLY_XmlNode
 {
 public:
+    static void* operator new(size_t size);
+    static void operator delete(void* block);
+
     enum Type {
         ELEMENT = 1,
         TEXT    = 2
@@ -396,6 +409,7 @@ protected:
     bool              m_ElementHasText;
     bool              m_ShrinkEmptyElements;
     bool              m_AddXmlDecl;
+    bool              m_ElementWritten; // a start tag was written (only the first goes without a line break)
 
 private:
     HLY_XmlSerializer(const HLY_XmlSerializer&)            = delete;

@@ -1,8 +1,10 @@
 #include <gtest/gtest.h>
+#include <chrono>
 #include <cstring>
 #include <memory>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "hlyresults.h"
@@ -540,6 +542,35 @@ TEST(Xml, LineBreaksAndNul)
     EXPECT_EQ(parser.Parse(stream, tree), HLY_ERROR_XML_NO_ROOT);
     EXPECT_EQ(tree, nullptr);
     EXPECT_EQ(ParseResult(doc), HLY_ERROR_XML_NO_ROOT);
+
+    // ... and whichever buffer of an incremental parse
+    EXPECT_EQ(parser.Parse("<a>x\0y", 6, tree), HLY_ERROR_XML_NO_ROOT);
+    EXPECT_EQ(parser.Parse("</a>", 4, tree, true), HLY_SUCCESS);
+    EXPECT_EQ(tree, nullptr);
+}
+
+TEST(Xml, StreamThatReadsNothingEndsTheParse)
+{
+    // a stream that keeps answering "nothing, but fine" must not keep the parser
+    // spinning: the first empty read counts as the end of the stream
+    class Stalling : public PieceStream
+    {
+    public:
+        using PieceStream::PieceStream;
+        HLY_Result Read(void* buffer, HLY_Size bytes_to_read, HLY_Size* bytes_read) override
+        {
+            if (m_Position < m_Data.size()) return PieceStream::Read(buffer, bytes_to_read, bytes_read);
+            if (bytes_read) *bytes_read = 0;
+            return ++m_Empty > 100 ? HLY_ERROR_READ_FAILED : HLY_SUCCESS;
+        }
+        int m_Empty = 0;
+    };
+    Stalling      stream("<a>x</a>", {});
+    HLY_XmlParser parser;
+    HLY_XmlNode*  tree = nullptr;
+    EXPECT_EQ(parser.Parse(stream, tree), HLY_SUCCESS);
+    delete tree;
+    EXPECT_EQ(stream.m_Empty, 1);
 }
 
 /*----------------------------------------------------------------------
@@ -740,6 +771,79 @@ TEST(XmlTree, NamespaceLinksFollowMapsAndMoves)
     EXPECT_EQ(Str(leaf->GetNamespaceUri("xml")), "urn:overridden");
 }
 
+TEST(XmlTree, DestroyingDoesNotTrustChangedParentLinks)
+{
+    // a caller that points a child's parent link elsewhere must not make the
+    // tree's destruction climb into (and free) a node it does not own
+    HLY_XmlElementNode  outsider("outsider");
+    HLY_XmlElementNode* root  = new HLY_XmlElementNode("root");
+    HLY_XmlElementNode* child = new HLY_XmlElementNode("child");
+    root->AddChild(child);
+    child->AddChild(new HLY_XmlElementNode("grandchild"));
+    child->AddText("t");
+    child->SetParent(&outsider);
+    delete root;
+    EXPECT_EQ(Str(&outsider.GetTag()), "outsider");
+    EXPECT_EQ(outsider.GetChildren().GetItemCount(), 0u);
+}
+
+TEST(XmlTree, TreesMoveBetweenThreads)
+{
+    // trees built on two threads at once, and freed on the other thread
+    std::vector<HLY_XmlNode*> built[2];
+    auto build = [&built](int index) {
+        for (int i = 0; i < 40; ++i) {
+            HLY_XmlParser parser;
+            HLY_XmlNode*  tree = nullptr;
+            if (HLY_SUCCEEDED(parser.Parse(i % 2 ? DIDL_DOCUMENT : DEVICE_DESCRIPTION, tree))) {
+                built[index].push_back(tree);
+            }
+            // and some short-lived ones in between
+            HLY_XmlNode* scratch = nullptr;
+            if (HLY_SUCCEEDED(parser.Parse(DIDL_DOCUMENT, scratch))) delete scratch;
+        }
+    };
+    std::thread first(build, 0), second(build, 1);
+    first.join();
+    second.join();
+    ASSERT_EQ(built[0].size(), 40u);
+    ASSERT_EQ(built[1].size(), 40u);
+    Tree reference = ParseOk(DIDL_DOCUMENT);
+    ASSERT_NE(reference, nullptr);
+    for (HLY_XmlNode* tree : built[0]) {
+        if (tree->AsElementNode()->GetTag() == "DIDL-Lite") {
+            EXPECT_EQ(Diff(*tree, *reference), "");
+        }
+    }
+    auto drop = [&built](int index) {
+        for (HLY_XmlNode* tree : built[index]) delete tree;
+    };
+    std::thread third(drop, 1), fourth(drop, 0);
+    third.join();
+    fourth.join();
+}
+
+TEST(XmlTree, DerivedNodesOfAnySize)
+{
+    // a caller's own node types, larger than anything the tree makes itself
+    class Annotated : public HLY_XmlElementNode
+    {
+    public:
+        explicit Annotated(const char* tag) : HLY_XmlElementNode(tag) { memset(m_Note, 'n', sizeof(m_Note)); }
+        char m_Note[700];
+    };
+    HLY_XmlElementNode* root = new Annotated("root");
+    for (int i = 0; i < 100; ++i) {
+        Annotated* child = new Annotated("child");
+        child->AddText("x");
+        ASSERT_EQ(root->AddChild(child), HLY_SUCCESS);
+    }
+    EXPECT_EQ(root->GetChildren().GetItemCount(), 100u);
+    EXPECT_EQ(static_cast<Annotated*>(root->GetChild("child", "", 99))->m_Note[699], 'n');
+    EXPECT_EQ(Serialize(*root).size(), 6 + 100 * 16 + 7u);
+    delete root;
+}
+
 /*----------------------------------------------------------------------
 |   serializer and writer
 +---------------------------------------------------------------------*/
@@ -798,8 +902,11 @@ TEST(XmlSerializer, EventsAndState)
     t.EndElement(nullptr, "c");
     t.EndElement(nullptr, "b");
     t.EndElement(nullptr, "a");
+    // a second top-level element goes on a line of its own
+    t.StartElement(nullptr, "d");
+    t.EndElement(nullptr, "d");
     EXPECT_EQ(std::string(indented.GetString().GetChars()),
-              "<a>\r\n   <b>\r\n      <c>\r\n      </c>\r\n   </b>\r\n</a>");
+              "<a>\r\n   <b>\r\n      <c>\r\n      </c>\r\n   </b>\r\n</a>\r\n<d>\r\n</d>");
 }
 
 /*----------------------------------------------------------------------
@@ -884,6 +991,29 @@ TEST(XmlHostile, HundredThousandLevelsDeep)
     }
     EXPECT_EQ(Serialize(*top).size(), (size_t)(depth + 1) * 7 - 3);
     delete top;
+}
+
+TEST(XmlHostile, HundredsOfThousandsOfNamespaceDeclarations)
+{
+    // one element declaring 200,000 prefixes (and one of them twice): the
+    // lookup per declaration must not grow with the number already seen
+    const int   count = 200000;
+    std::string doc   = "<p7:a";
+    for (int i = 0; i < count; ++i) doc += " xmlns:p" + std::to_string(i) + "=\"urn:" + std::to_string(i) + "\"";
+    doc += " xmlns:p7=\"urn:again\"><p199999:b/></p7:a>";
+    auto start = std::chrono::steady_clock::now();
+    Tree tree  = ParseOk(doc);
+    auto spent = std::chrono::steady_clock::now() - start;
+    EXPECT_LT(spent, std::chrono::seconds(10));
+    ASSERT_NE(Root(tree), nullptr);
+    EXPECT_EQ(Root(tree)->GetNamespaceMap()->GetEntries().GetItemCount(), (HLY_Cardinal)count);
+    EXPECT_EQ(Str(Root(tree)->GetNamespace()), "urn:again");
+    EXPECT_EQ(Str(Root(tree)->GetNamespaceUri("p123456")), "urn:123456");
+    EXPECT_NE(Root(tree)->GetChild("b", "urn:199999"), nullptr);
+    EXPECT_EQ(Root(tree)->GetNamespaceUri("p200000"), nullptr);
+    // declarations keep their order when written out
+    std::string text = Serialize(*Root(tree));
+    EXPECT_NE(text.find("xmlns:p6=\"urn:6\" xmlns:p7=\"urn:again\" xmlns:p8=\"urn:8\""), std::string::npos);
 }
 
 TEST(XmlHostile, FiftyMegabyteTextNode)
