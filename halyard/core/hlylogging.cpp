@@ -11,6 +11,7 @@
 #include "hlydatabuffer.h"
 #include "hlydates.h"
 #include "hlyfile.h"
+#include "hlylogconfigurator.h"
 #include "hlystreams.h"
 #include "../system/posix/hlyposixlogging.h"
 
@@ -300,7 +301,8 @@ public:
 };
 
 HLY_LogManager::HLY_LogManager()
-    : m_Enabled(true), m_Configured(false), m_Root(nullptr), m_ConfiguratorPort(0)
+    : m_Enabled(true), m_Configured(false), m_Root(nullptr), m_ConfiguratorPort(0),
+      m_Configurator(nullptr)
 {
 }
 
@@ -344,12 +346,35 @@ HLY_Result HLY_LogManager::ConfigureLocked(const char* source)
 
     m_Configured = true;
     m_Enabled.store(enabled);
+    StartConfigurator();
     return HLY_SUCCESS;
+}
+
+// The page's thread logs, and so waits for the manager's lock: it is never
+// waited for while that lock is held.
+void HLY_LogManager::StartConfigurator()
+{
+    if (m_ConfiguratorPort == 0 || m_ConfiguratorPort > 65535 || m_Configurator) return;
+    HLY_HttpLoggerConfigurator* configurator = new HLY_HttpLoggerConfigurator((HLY_UInt16)m_ConfiguratorPort);
+    if (HLY_FAILED(configurator->Start())) {
+        delete configurator;
+        return;
+    }
+    m_Configurator = configurator;
+}
+
+HLY_HttpLoggerConfigurator* HLY_LogManager::TakeConfigurator()
+{
+    HLY_AutoLock                lock(m_Lock);
+    HLY_HttpLoggerConfigurator* configurator = m_Configurator;
+    m_Configurator                           = nullptr;
+    return configurator;
 }
 
 HLY_Result HLY_LogManager::Reconfigure(const char* source)
 {
     HLY_LogManager& manager = GetDefault();
+    delete manager.TakeConfigurator(); // outside the lock: its thread may be waiting for it
     HLY_AutoLock    lock(manager.m_Lock);
     if (!manager.m_Configured) return manager.ConfigureLocked(source);
 
@@ -383,6 +408,7 @@ HLY_Result HLY_LogManager::Reconfigure(const char* source)
     for (HLY_Logger* logger : loggers) manager.LinkToParent(*logger);
 
     manager.m_Enabled.store(enabled);
+    manager.StartConfigurator();
     return HLY_SUCCESS;
 }
 
@@ -563,6 +589,7 @@ void HLY_LogManager::LinkToParent(HLY_Logger& logger)
 
 void HLY_LogManager::Shutdown()
 {
+    delete TakeConfigurator(); // outside the lock: its thread may be waiting for it
     HLY_AutoLock lock(m_Lock);
     m_Enabled.store(false);
     for (HLY_List<HLY_Logger*>::Iterator it = m_Loggers.GetFirstItem(); it; ++it) {

@@ -37,6 +37,7 @@
 
 class HLY_LogManager;
 class HLY_OutputStream;
+class HLY_HttpLoggerConfigurator;
 
 /*----------------------------------------------------------------------
 |   levels: names, colours and parsing
@@ -168,8 +169,8 @@ public:
     // logger anew. Pointers to loggers stay valid.
     static HLY_Result Reconfigure(const char* source);
 
-    // the port of an "http:port=" source (0 when none); the page itself
-    // needs the HTTP server and is not built
+    // the port of an "http:port=" source (0 when none); the configuration
+    // page is served there from the end of the configuration on
     unsigned int GetConfiguratorPort() const { return m_ConfiguratorPort; }
 
     // configuration access, for handlers and tests (with the manager locked)
@@ -177,6 +178,7 @@ public:
     HLY_Result SetConfigValue(const char* key, const char* value);
     HLY_Result ParseConfig(const char* text, HLY_Size length);
     const HLY_List<ConfigEntry>& GetConfig() const { return m_Config; }
+    const HLY_List<HLY_Logger*>& GetLoggers() const { return m_Loggers; }
 
     bool IsEnabled() const { return m_Enabled.load(std::memory_order_relaxed); }
     void Lock() { m_Lock.Lock(); }
@@ -200,6 +202,8 @@ private:
     void LinkToParent(HLY_Logger& logger);
     bool HasLoggerConfig(const char* name) const;
     void Shutdown();
+    void StartConfigurator();
+    HLY_HttpLoggerConfigurator* TakeConfigurator();
 
     HLY_Mutex               m_Lock; // recursive: a handler may log or look loggers up
     std::atomic<bool>       m_Enabled;
@@ -208,6 +212,7 @@ private:
     HLY_List<HLY_Logger*>   m_Loggers;
     HLY_Logger*             m_Root;
     unsigned int            m_ConfiguratorPort;
+    HLY_HttpLoggerConfigurator* m_Configurator;
 };
 
 // the per-source-file logger: looked up by name on first use, then kept

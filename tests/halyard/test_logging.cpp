@@ -22,6 +22,7 @@
 #include "hlyloghandlers.h"
 #include "hlylogging.h"
 #include "hlysockets.h"
+#include "http_raw_client.h"
 
 extern char** environ;
 
@@ -861,4 +862,53 @@ TEST_F(LogSystem, TcpHandlerStreamsRecordsAndReconnects)
     EXPECT_EQ(std::string(buffer, got).rfind("Logger: tcp\r\nLevel: INFO\r\n", 0), 0u);
     input = nullptr;
     delete accepted;
+}
+
+/*----------------------------------------------------------------------
+|   the configuration page
++---------------------------------------------------------------------*/
+static unsigned int FreeLoopbackPort()
+{
+    HLY_TcpServerSocket probe;
+    probe.Bind(HLY_SocketAddress(HLY_IpAddress::Any, 0));
+    HLY_SocketInfo info;
+    probe.GetInfo(info);
+    return info.local_address.GetPort();
+}
+
+TEST_F(LogSystem, HttpSourceServesTheConfigurationPage)
+{
+    unsigned int port = FreeLoopbackPort();
+    Configure(".level=WARNING;cfg.page.level=FINE;cfg.page.handlers=NullHandler;odd=<b>&|http:port=" +
+              std::to_string(port));
+    HLY_LoggerReference logger("cfg.page");
+    ASSERT_NE(logger.Get(), nullptr);
+    EXPECT_EQ(HLY_LogManager::GetDefault().GetConfiguratorPort(), port);
+
+    RawResponse page;
+    ASSERT_TRUE(RawExchange(port, "GET / HTTP/1.0\r\n\r\n", page));
+    EXPECT_EQ(page.status, 200);
+    EXPECT_EQ(page.Header("Content-Type"), "text/html");
+    const std::string& body = page.body;
+    EXPECT_EQ(body.rfind("<ul>", 0), 0u) << body;
+    EXPECT_NE(body.find("<li>.level=WARNING</li>"), std::string::npos) << body;
+    EXPECT_NE(body.find("<li>cfg.page.handlers=NullHandler</li>"), std::string::npos) << body;
+    // configuration text is escaped, not passed through as markup
+    EXPECT_NE(body.find("<li>odd=&lt;b&gt;&amp;</li>"), std::string::npos) << body;
+    EXPECT_NE(body.find("<li>cfg.page, level=300, handlers=NullHandler</li>"), std::string::npos) << body;
+    EXPECT_EQ(body.substr(body.size() - 5), "</ul>");
+
+    // every path below the root answers; other methods do not get the page
+    RawResponse deeper;
+    ASSERT_TRUE(RawExchange(port, "GET /loggers/x HTTP/1.0\r\n\r\n", deeper));
+    EXPECT_EQ(deeper.status, 200);
+    RawResponse post;
+    ASSERT_TRUE(RawExchange(port, "POST / HTTP/1.0\r\nContent-Length: 0\r\n\r\n", post));
+    EXPECT_EQ(post.status, 500);
+
+    // a new configuration without the source takes the page down
+    Configure(".level=OFF");
+    EXPECT_EQ(HLY_LogManager::GetDefault().GetConfiguratorPort(), 0u);
+    RawResponse gone;
+    EXPECT_FALSE(RawExchange(port, "GET / HTTP/1.0\r\n\r\n", gone));
 }
