@@ -1,4 +1,6 @@
 #include <gtest/gtest.h>
+#include <pthread.h>
+#include <signal.h>
 #include <atomic>
 #include <chrono>
 #include <cstring>
@@ -7,6 +9,7 @@
 #include "hlydatabuffer.h"
 #include "hlynetwork.h"
 #include "hlysockets.h"
+#include "../../halyard/system/posix/hlyposixsockets.h"
 
 using Clock = std::chrono::steady_clock;
 static long ElapsedMs(Clock::time_point start)
@@ -131,6 +134,62 @@ TEST(TcpSocket, ReadTimeoutsReallyTimeOut)
     long elapsed = ElapsedMs(start);
     EXPECT_GE(elapsed, 90);
     EXPECT_LT(elapsed, 5000);
+}
+
+TEST(TcpSocket, SignalsDoNotStretchAReadTimeout)
+{
+    // a handler without SA_RESTART, so that every signal interrupts the wait
+    struct sigaction action, previous;
+    memset(&action, 0, sizeof(action));
+    action.sa_handler = [](int) {};
+    sigemptyset(&action.sa_mask);
+    ASSERT_EQ(sigaction(SIGUSR1, &action, &previous), 0);
+
+    TcpPair                  pair;
+    HLY_InputStreamReference in;
+    pair.client.GetInputStream(in);
+    pair.client.SetReadTimeout(300);
+    std::atomic<bool>       done{false};
+    std::atomic<HLY_Result> result{HLY_SUCCESS};
+    std::atomic<long>       elapsed{0};
+    std::thread             reader([&]() {
+        auto start = Clock::now();
+        char c;
+        result  = in->Read(&c, 1);
+        elapsed = ElapsedMs(start);
+        done    = true;
+    });
+    // a signal every 20 ms for at most 3 s: a wait that starts its full
+    // timeout again after each one only ends when they stop
+    for (int i = 0; i < 150 && !done; ++i) {
+        pthread_kill(reader.native_handle(), SIGUSR1);
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    reader.join();
+    sigaction(SIGUSR1, &previous, nullptr);
+    EXPECT_EQ(result.load(), HLY_ERROR_TIMEOUT);
+    EXPECT_GE(elapsed.load(), 250);
+    EXPECT_LT(elapsed.load(), 2000);
+}
+
+TEST(Sockets, ADescriptorThatFailedToOpenFailsAtOnce)
+{
+    // what a socket holds when the system refused to create one
+    HLY_Socket broken(new HLY_PosixSocket(-1, HLY_SOCKET_FLAG_CANCELLABLE));
+    HLY_InputStreamReference in;
+    ASSERT_EQ(broken.GetInputStream(in), HLY_SUCCESS);
+    broken.SetReadTimeout(3000);
+    auto     start = Clock::now();
+    char     c;
+    HLY_Size read = 1;
+    EXPECT_EQ(in->Read(&c, 1, &read), HLY_MapSocketError(EBADF));
+    EXPECT_EQ(read, 0u);
+    EXPECT_LT(ElapsedMs(start), 1000);
+    EXPECT_EQ(broken.Connect(HLY_SocketAddress(HLY_IpAddress::Loopback, 9), 3000), HLY_MapSocketError(EBADF));
+    EXPECT_LT(ElapsedMs(start), 1000);
+    // a cancelled one still says so
+    broken.Cancel();
+    EXPECT_EQ(in->Read(&c, 1, &read), HLY_ERROR_CANCELLED);
 }
 
 TEST(TcpSocket, PeerCloseGivesEndOfStreamAndWritesFailWithoutSignal)

@@ -12,6 +12,7 @@
 #include <sys/time.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstring>
 
 #include "hlyposixsockets.h"
@@ -139,12 +140,34 @@ HLY_Result HLY_PosixSocketFd::WaitForCondition(bool readable, bool writeable, bo
         count          = 2;
     }
 
+    // poll skips a negative descriptor instead of failing, so a socket whose
+    // creation failed would wait here forever (or for the whole timeout)
+    if (m_SocketFd < 0) {
+        HLY_Result result = m_Cancelled.load() ? HLY_ERROR_CANCELLED : HLY_MapSocketError(EBADF);
+        HLY_LOG_FINER("select result = %d", result);
+        return result;
+    }
+
     HLY_LOG_FINER("waiting for condition (%s %s)", readable ? "read" : "", writeable ? "write" : "");
-    int io_result;
-    do {
-        io_result = poll(fds, count, timeout < 0 ? -1 : (int)timeout);
-    } while (io_result < 0 && errno == EINTR && !m_Cancelled.load());
-    int error = errno;
+    // a signal restarts the wait with what is left of the timeout, not with
+    // all of it: signals arriving often enough would otherwise keep it alive
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout < 0 ? 0 : timeout);
+    int        wait_ms  = timeout < 0 ? -1 : (int)timeout;
+    int        io_result;
+    int        error;
+    for (;;) {
+        io_result = poll(fds, count, wait_ms);
+        error     = errno;
+        if (io_result >= 0 || error != EINTR || m_Cancelled.load()) break;
+        if (timeout > 0) {
+            auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+            if (left.count() <= 0) {
+                io_result = 0;
+                break;
+            }
+            wait_ms = (int)left.count();
+        }
+    }
     HLY_LOG_FINER("select returned %d", io_result);
 
     HLY_Result result;
