@@ -52,8 +52,10 @@ HLY_Result HLY_IpAddress::Parse(const char* text)
         unsigned int value  = 0;
         int          digits = 0;
         while (*text >= '0' && *text <= '9') {
+            // leading zeros are allowed; the value check also stops an overflow
             value = value * 10 + (unsigned int)(*text++ - '0');
-            if (++digits > 3 || value > 255) return HLY_ERROR_INVALID_SYNTAX;
+            ++digits;
+            if (value > 255) return HLY_ERROR_INVALID_SYNTAX;
         }
         if (digits == 0) return HLY_ERROR_INVALID_SYNTAX;
         bytes[group] = (unsigned char)value;

@@ -31,12 +31,15 @@ TEST(IpAddress, StrictParsing)
     EXPECT_EQ(address.AsLong(), 167772161u);
     EXPECT_EQ(address.ToString(), "10.0.0.1");
     for (const char* bad : {"192.168.1.300", "1.2.3", "1.2.3.4.", "1..2.3", "", "1.2.3.4 ", " 1.2.3.4", "a.b.c.d",
-                            "1.2.3.4.5", "0001.2.3.4", "-1.2.3.4"}) {
+                            "1.2.3.4.5", "0256.2.3.4", "99999999999.1.1.1", "-1.2.3.4"}) {
         address.Set(0x01020304u);
         EXPECT_EQ(address.Parse(bad), HLY_ERROR_INVALID_SYNTAX) << bad;
         EXPECT_EQ(address.AsLong(), 0u) << bad; // reset first
     }
     EXPECT_EQ(address.Parse(nullptr), HLY_ERROR_INVALID_PARAMETERS);
+    // a group is judged by its value, not by how many digits spell it
+    EXPECT_EQ(address.Parse("0001.002.0255.00000"), HLY_SUCCESS);
+    EXPECT_EQ(address.ToString(), "1.2.255.0");
     EXPECT_EQ(address.Parse("255.255.255.255"), HLY_SUCCESS);
     EXPECT_EQ(address.AsLong(), 0xFFFFFFFFu);
     EXPECT_EQ(HLY_IpAddress(192, 168, 0, 7).ToString(), "192.168.0.7");
