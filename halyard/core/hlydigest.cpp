@@ -1,4 +1,5 @@
 #include "hlydigest.h"
+#include "hlydatabuffer.h"
 
 #include <cstring>
 
@@ -306,4 +307,11 @@ HLY_Result HLY_DigestSha256(const HLY_Byte* data, HLY_Size size, HLY_Byte digest
     if (HLY_SUCCEEDED(result)) result = sha256->GetDigest(digest, HLY_SHA256_DIGEST_SIZE);
     delete sha256;
     return result;
+}
+
+HLY_Result HLY_Digest::GetDigest(HLY_DataBuffer& buffer)
+{
+    HLY_Result result = buffer.SetDataSize(GetSize());
+    if (HLY_FAILED(result)) return result;
+    return GetDigest(buffer.UseData(), GetSize());
 }

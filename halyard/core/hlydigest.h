@@ -4,6 +4,8 @@
 #include "hlyresults.h"
 #include "hlytypes.h"
 
+class HLY_DataBuffer;
+
 #define HLY_DIGEST_BLOCK_SIZE   64
 #define HLY_DIGEST_MAX_SIZE     32
 #define HLY_SHA1_DIGEST_SIZE    20
@@ -32,15 +34,8 @@ public:
     // starts over, ready for a new message
     virtual HLY_Result GetDigest(HLY_Byte* digest, HLY_Size digest_size) = 0;
 
-    // the same into a byte buffer (HLY_DataBuffer or any type with
-    // SetDataSize and UseData), whose data size becomes GetSize()
-    template <typename BUFFER>
-    HLY_Result GetDigest(BUFFER& buffer)
-    {
-        HLY_Result result = buffer.SetDataSize(GetSize());
-        if (HLY_FAILED(result)) return result;
-        return GetDigest(buffer.UseData(), GetSize());
-    }
+    // the same into a byte buffer, whose data size becomes GetSize()
+    HLY_Result GetDigest(HLY_DataBuffer& buffer);
 };
 
 /*----------------------------------------------------------------------
