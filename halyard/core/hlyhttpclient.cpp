@@ -265,9 +265,10 @@ HLY_HttpConnectionManager::Connection* HLY_HttpConnectionManager::FindConnection
 
 HLY_Result HLY_HttpConnectionManager::Recycle(Connection* connection)
 {
-    if (connection == nullptr) return HLY_ERROR_INVALID_PARAMETERS;
     HLY_AutoLock lock(m_Lock);
     Cleanup();
+    // recycling nothing is how an idle client task asks for that cleanup
+    if (connection == nullptr) return HLY_SUCCESS;
 
     while (m_Connections.GetItemCount() && m_Connections.GetItemCount() >= m_MaxConnections) {
         Connection* oldest = nullptr;

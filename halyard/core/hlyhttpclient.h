@@ -97,7 +97,8 @@ public:
 
     // takes an idle connection to that address out of the pool (null if none)
     Connection* FindConnection(const HLY_SocketAddress& address);
-    // puts a connection whose exchange is over into the pool
+    // puts a connection whose exchange is over into the pool (after closing
+    // the idle ones grown too old; null only does that)
     HLY_Result Recycle(Connection* connection);
     HLY_Result Track(HLY_HttpClient* client, HLY_HttpClient::Connection* connection);
     HLY_Result UntrackConnection(HLY_HttpClient::Connection* connection);

@@ -880,11 +880,13 @@ HLY_Result HLY_HttpServer::RespondToClient(HLY_InputStreamReference&     input,
         response->SetStatus(500, "Internal Error");
     }
     if (page) {
-        // the handler does not write the body of an error page
+        // the handler does not write the body of an error page, and a fresh
+        // entity keeps a transfer or content encoding it prepared off the page
         handler = nullptr;
-        if (response->GetEntity() == nullptr) response->SetEntity(new HLY_HttpEntity());
-        response->GetEntity()->SetInputStream(page);
-        response->GetEntity()->SetContentType("text/html");
+        HLY_HttpEntity* page_entity = new HLY_HttpEntity();
+        page_entity->SetInputStream(page);
+        page_entity->SetContentType("text/html");
+        response->SetEntity(page_entity);
     }
 
     // each connection carries one exchange: say so to HTTP/1.1 clients too

@@ -422,6 +422,22 @@ TEST_F(HttpClientTest, IdleConnectionsAgeOut)
     EXPECT_EQ(server.Connections(), 2);
 }
 
+TEST_F(HttpClientTest, RecyclingNothingRunsTheCleanup)
+{
+    // what a client task does when its queue is idle: no connection to
+    // pool, but the connections grown too old must still be closed
+    ScriptedServer server([](const Received&, int) { return Ok("x"); });
+    TestClient client;
+    EXPECT_EQ(Fetch(client, server.Url("/")), 200);
+    HLY_HttpConnectionManager* manager = HLY_HttpConnectionManager::GetInstance();
+    manager->SetMaxConnectionAge(1);
+    EXPECT_EQ(Idle(), 1u);
+    std::this_thread::sleep_for(std::chrono::milliseconds(1100));
+    EXPECT_EQ(manager->Recycle(nullptr), HLY_SUCCESS);
+    EXPECT_EQ(Idle(), 0u);
+    EXPECT_TRUE(server.WaitForClientCloses(1));
+}
+
 TEST_F(HttpClientTest, ServerClosingAPooledConnectionMeansOneReconnect)
 {
     ScriptedServer server([](const Received&, int index) {

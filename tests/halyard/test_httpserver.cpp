@@ -422,6 +422,31 @@ TEST(HttpServer, HandlerResultsBecomePagesAndTerminatedEndsTheLoop)
     EXPECT_EQ(server.m_Result, HLY_ERROR_TERMINATED);
 }
 
+TEST(HttpServer, ErrorPageDropsWhatTheFailedHandlerPrepared)
+{
+    // a handler that set up a chunked, encoded body and then failed: the
+    // page must go out as a plain body that its headers describe
+    LoopServer server;
+    server.Server().AddRequestHandler(
+        new FunctionHandler([](HLY_HttpRequest&, const HLY_HttpRequestContext&, HLY_HttpResponse& response) {
+            response.GetEntity()->SetInputStream("partial");
+            response.GetEntity()->SetTransferEncoding(HLY_HTTP_TRANSFER_ENCODING_CHUNKED);
+            response.GetEntity()->SetContentEncoding("gzip");
+            return HLY_ERROR_OUT_OF_MEMORY;
+        }),
+        "/half", false, true);
+    server.Start();
+
+    RawResponse response;
+    ASSERT_TRUE(RawExchange(server.Port(), Get("/half"), response));
+    EXPECT_EQ(response.status, 500);
+    EXPECT_FALSE(response.Has("Transfer-Encoding"));
+    EXPECT_FALSE(response.Has("Content-Encoding"));
+    EXPECT_EQ(response.Header("Content-Type"), "text/html");
+    EXPECT_EQ(response.Header("Content-Length"), std::to_string(response.body.size()));
+    EXPECT_EQ(response.body.find("<html><head><title>500 Internal Error</title>"), 0u);
+}
+
 TEST(HttpServer, HeadBoundsDropOversizedRequestsAndServeTheNext)
 {
     LoopServer server;
