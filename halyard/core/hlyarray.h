@@ -102,9 +102,11 @@ public:
     }
     HLY_Result Remove(const T& item, bool all = false)
     {
-        bool removed = false;
+        // item may be an element of this array, which the first removal overwrites
+        const T value(item);
+        bool    removed = false;
         for (HLY_Ordinal i = 0; i < m_ItemCount;) {
-            if (m_Items[i] == item) {
+            if (m_Items[i] == value) {
                 Erase(i);
                 removed = true;
                 if (!all) break;

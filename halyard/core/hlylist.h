@@ -88,10 +88,12 @@ public:
     // removes the first item equal to data, or every one when all is true
     HLY_Result Remove(const T& data, bool all = false)
     {
-        bool removed = false;
+        // data may be an element of this list, which the first removal frees
+        const T    value(data);
+        bool       removed = false;
         for (Item* i = m_Head; i;) {
             Item* next = i->m_Next;
-            if (i->m_Data == data) {
+            if (i->m_Data == value) {
                 Unlink(i);
                 delete i;
                 removed = true;

@@ -205,3 +205,21 @@ TEST(Lock, ContainerCarriesItsMutex)
     }
     EXPECT_EQ(devices.GetItemCount(), 1u);
 }
+
+TEST(List, RemovingEveryCopyOfOneOfItsOwnElements)
+{
+    // the value to remove lives in the first item that goes
+    HLY_List<HLY_String> list;
+    for (const char* v : {"a", "b", "a", "c", "a"}) list.Add(v);
+    EXPECT_EQ(list.Remove(*list.GetFirstItem(), true), HLY_SUCCESS);
+    EXPECT_EQ(list.GetItemCount(), 2u);
+    EXPECT_EQ(*list.GetFirstItem(), "b");
+    EXPECT_EQ(*list.GetLastItem(), "c");
+
+    HLY_Array<HLY_String> array;
+    for (const char* v : {"a", "b", "a", "c", "a"}) array.Add(v);
+    EXPECT_EQ(array.Remove(array[0], true), HLY_SUCCESS);
+    ASSERT_EQ(array.GetItemCount(), 2u) << "the value shifted under the comparison";
+    EXPECT_EQ(array[0], "b");
+    EXPECT_EQ(array[1], "c");
+}

@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 #include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <unistd.h>
 #include <thread>
 #include <vector>
 
@@ -149,19 +152,41 @@ TEST(TimeStamp, ConversionsAndArithmetic)
 
 namespace {
 struct Single : HLY_AutomaticCleaner::Singleton {
-    Single(std::vector<int>* order, int id) : m_Order(order), m_Id(id) {}
-    ~Single() override { m_Order->push_back(m_Id); }
-    std::vector<int>* m_Order;
-    int               m_Id;
+    explicit Single(int id) : m_Id(id) {}
+    ~Single() override { fprintf(stderr, "[gone %d]", m_Id); }
+    int m_Id;
 };
 } // namespace
 
-TEST(AutomaticCleaner, DestroysRegisteredSingletonsNewestFirst)
+// Cleaning up destroys every singleton of the process (the logging switch
+// among them), so this runs in a fresh child process of its own, which
+// also shows the destruction at exit.
+TEST(AutomaticCleaner, DestroysRegisteredSingletonsAtExitNewestFirst)
 {
-    std::vector<int> order;
-    HLY_AutomaticCleaner::GetInstance().Register(new Single(&order, 1));
-    HLY_AutomaticCleaner::GetInstance().Register(new Single(&order, 2));
-    EXPECT_EQ(HLY_AutomaticCleaner::GetInstance().Register(nullptr), HLY_ERROR_INVALID_PARAMETERS);
-    HLY_AutomaticCleaner::GetInstance().Cleanup();
-    EXPECT_EQ(order, (std::vector<int>{2, 1}));
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            HLY_AutomaticCleaner& cleaner = HLY_AutomaticCleaner::GetInstance();
+            cleaner.Register(new Single(1));
+            cleaner.Register(new Single(2));
+            if (cleaner.Register(nullptr) != HLY_ERROR_INVALID_PARAMETERS) _exit(3);
+            fprintf(stderr, "[exit]");
+            exit(0);
+        },
+        ::testing::ExitedWithCode(0), "\\[exit\\]\\[gone 2\\]\\[gone 1\\]");
+}
+
+TEST(AutomaticCleaner, CleanupOnDemandEmptiesTheRegistry)
+{
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            HLY_AutomaticCleaner& cleaner = HLY_AutomaticCleaner::GetInstance();
+            cleaner.Register(new Single(1));
+            cleaner.Register(new Single(2));
+            cleaner.Cleanup();
+            fprintf(stderr, "[cleaned]");
+            exit(0); // nothing is left to destroy twice at exit
+        },
+        ::testing::ExitedWithCode(0), "^\\[gone 2\\]\\[gone 1\\]\\[cleaned\\]$");
 }

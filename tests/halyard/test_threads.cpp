@@ -2,6 +2,8 @@
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
+#include <cstring>
+#include <memory>
 #include <set>
 #include <thread>
 #include <vector>
@@ -447,4 +449,58 @@ TEST(System, ThreadsStartedTogetherDrawDifferentNumbers)
     std::set<HLY_UInt32> values;
     for (auto& d : draws) values.insert(d.m_Value);
     EXPECT_EQ(values.size(), 4u);
+}
+
+TEST(Thread, TwoThreadsWaitingForTheSameThreadBothSeeItEnd)
+{
+    // only one of them may reclaim the thread; the other must not try again
+    for (int round = 0; round < 20; ++round) {
+        Blocker    target;
+        HLY_Thread thread(target);
+        ASSERT_EQ(thread.Start(), HLY_SUCCESS);
+        ASSERT_EQ(target.m_Entered.WaitUntilEquals(1, 5000), HLY_SUCCESS);
+        std::atomic<int> ended{0};
+        std::vector<std::thread> waiters;
+        for (int i = 0; i < 2; ++i) {
+            waiters.emplace_back([&] {
+                if (thread.Wait(10000) == HLY_SUCCESS) ended++;
+            });
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        target.m_Gate.SetValue(1);
+        for (auto& w : waiters) w.join();
+        ASSERT_EQ(ended, 2) << "round " << round;
+    }
+}
+
+namespace {
+// a joinable thread that ends by deleting its own object
+class SelfDeleting : public HLY_Thread
+{
+public:
+    explicit SelfDeleting(HLY_SharedVariable& gone) : m_Gone(gone) {}
+    ~SelfDeleting() override { m_Gone.SetValue(m_Gone.GetValue() + 1); }
+    void Run() override { delete this; }
+    HLY_SharedVariable& m_Gone;
+};
+} // namespace
+
+TEST(Thread, AJoinableThreadMayDeleteItselfFromItsRun)
+{
+    // the entry routine must not touch the deleted object afterwards (the
+    // address sanitizer build catches it; here the rounds give it a chance)
+    HLY_SharedVariable gone(0);
+    const int          rounds = 20;
+    for (int i = 0; i < rounds; ++i) {
+        SelfDeleting* thread = new SelfDeleting(gone);
+        ASSERT_EQ(thread->Start(), HLY_SUCCESS);
+        ASSERT_EQ(gone.WaitUntilEquals(i + 1, 5000), HLY_SUCCESS);
+        // reuse the freed memory at once, as a busy program would
+        std::vector<std::unique_ptr<char[]>> churn;
+        for (int j = 0; j < 16; ++j) {
+            churn.emplace_back(new char[sizeof(HLY_Thread) + 256]);
+            memset(churn.back().get(), 0xA5, sizeof(HLY_Thread) + 256);
+        }
+    }
+    EXPECT_EQ(gone.GetValue(), rounds);
 }

@@ -8,7 +8,8 @@
 #include "../../core/hlylogging.h"
 #include "../../core/hlysystem.h"
 
-HLY_SET_LOCAL_LOGGER("halyard.threads.posix")
+// the logger keeps the name that existing logging configurations use
+HLY_SET_LOCAL_LOGGER("halyard.threads.win32")
 
 /*----------------------------------------------------------------------
 |   time helpers
@@ -247,6 +248,11 @@ HLY_Result HLY_PosixSharedVariable::WaitForCondition(int value, bool until_equal
 /*----------------------------------------------------------------------
 |   HLY_PosixThread
 +---------------------------------------------------------------------*/
+// the joinable thread object whose run the calling thread executes; cleared
+// when that object is deleted from its own run, so that the entry routine
+// knows it must not touch it any more
+static thread_local HLY_PosixThread* t_RunningThread = nullptr;
+
 HLY_PosixThread::HLY_PosixThread(HLY_Thread* delegator, HLY_Runnable& target, bool detached)
     : m_Delegator(delegator), m_Target(target), m_Detached(detached), m_ThreadHandle(),
       m_Started(false), m_HasHandle(false), m_Running(false), m_Done(false), m_KernelId(0)
@@ -264,6 +270,7 @@ HLY_PosixThread::~HLY_PosixThread()
     if (own) {
         // deleted from its own run: it cannot wait for itself
         pthread_detach(m_ThreadHandle);
+        if (t_RunningThread == this) t_RunningThread = nullptr;
     } else if (joinable) {
         Wait(HLY_TIMEOUT_INFINITE);
     }
@@ -339,12 +346,16 @@ void* HLY_PosixThread::EntryPoint(void* argument)
         pthread_mutex_unlock(&thread->m_StateLock);
     }
 
+    if (!detached) t_RunningThread = thread;
     thread->Run();
 
     if (detached) {
         // the thread owns itself: the front goes, and this object with it
         delete thread->m_Delegator;
+    } else if (t_RunningThread != thread) {
+        // the run deleted its own thread object, which detached this thread
     } else {
+        t_RunningThread = nullptr;
         // after this the owner may join and delete: touch nothing more
         pthread_mutex_lock(&thread->m_StateLock);
         thread->m_Done    = true;
@@ -390,6 +401,11 @@ HLY_Result HLY_PosixThread::Wait(HLY_Timeout timeout)
             pthread_mutex_unlock(&m_StateLock);
             return HLY_FAILURE;
         }
+    }
+    if (!m_HasHandle) {
+        // another waiter reclaimed the thread meanwhile: joining twice is undefined
+        pthread_mutex_unlock(&m_StateLock);
+        return HLY_SUCCESS;
     }
     // the run is over; the thread only has to leave its entry routine
     int rc = pthread_join(m_ThreadHandle, nullptr);
