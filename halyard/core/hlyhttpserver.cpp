@@ -1,3 +1,4 @@
+#include <new>
 #include <chrono>
 
 #include "hlyfile.h"
@@ -726,7 +727,15 @@ HLY_Result HLY_HttpServer::Bind()
     if (HLY_FAILED(result)) return result;
     // listen at once: until then clients would be refused, not queued
     result = m_Socket.Listen(20);
-    if (HLY_FAILED(result)) return result;
+    if (HLY_FAILED(result)) {
+        // With address reuse two sockets may bind one port as long as neither
+        // listens; the one that loses the race to listen stays bound to a port
+        // it cannot use and could never bind another. Start over with a fresh
+        // socket so that the caller may try another port.
+        m_Socket.~HLY_TcpServerSocket();
+        new (&m_Socket) HLY_TcpServerSocket(HLY_SOCKET_FLAG_CANCELLABLE);
+        return result;
+    }
     HLY_SocketInfo info;
     m_Socket.GetInfo(info);
     m_BoundPort = (HLY_UInt16)info.local_address.GetPort();

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <fstream>
@@ -17,6 +18,7 @@
 #include "CvdHttpServer.h"
 #include "CvdTaskManager.h"
 #include "hlydates.h"
+#include "hlysystem.h"
 #include "hlyxml.h"
 
 namespace {
@@ -727,4 +729,36 @@ TEST(CvdHttpHelper, ParseBodyGivesTheRootElement)
     tree = reinterpret_cast<HLY_XmlElementNode*>(1);
     EXPECT_NE(CVD_HttpHelper::ParseBody(response, tree), HLY_SUCCESS);
     EXPECT_EQ(tree, nullptr);
+}
+
+// Servers started at the same moment with the same random source pick the
+// same ports; each must still end up listening on a port of its own.
+TEST(CvdHttpServer, ServersRacingForTheSamePortsAllStart)
+{
+    const int                                    count = 8;
+    std::vector<std::unique_ptr<CVD_HttpServer>> servers;
+    for (int i = 0; i < count; i++) servers.emplace_back(new CVD_HttpServer());
+    std::atomic<int>        ready{0};
+    std::vector<HLY_Result> results(count, HLY_FAILURE);
+    std::vector<std::thread> threads;
+    for (int i = 0; i < count; i++) {
+        threads.emplace_back([&, i]() {
+            HLY_System::SetRandomSeed(1234); // the random source is per thread
+            ++ready;
+            while (ready.load() < count) std::this_thread::yield();
+            results[i] = servers[i]->Start();
+        });
+    }
+    for (auto& thread : threads) thread.join();
+    std::vector<int> ports;
+    for (int i = 0; i < count; i++) {
+        EXPECT_EQ(results[i], HLY_SUCCESS) << i;
+        ports.push_back(servers[i]->GetPort());
+        RawResponse response;
+        EXPECT_TRUE(RawExchange(servers[i]->GetPort(), "GET /none HTTP/1.0\r\n\r\n", response)) << i;
+        EXPECT_EQ(response.status, 404) << i;
+    }
+    std::sort(ports.begin(), ports.end());
+    EXPECT_TRUE(std::unique(ports.begin(), ports.end()) == ports.end());
+    for (auto& server : servers) server->Stop();
 }

@@ -1,3 +1,4 @@
+#include <unistd.h>
 #include <errno.h>
 #include <sys/time.h>
 #include <time.h>
@@ -68,7 +69,8 @@ HLY_UInt32 HLY_PosixSystem::GetRandomInteger()
     if (!state.m_Seeded) {
         HLY_TimeStamp now;
         GetCurrentTimeStamp(now);
-        Seed(state, (unsigned int)(now.ToNanos() & 0xFFFFFFFF));
+        // the process id keeps processes started in the same millisecond apart
+        Seed(state, (unsigned int)(now.ToNanos() & 0xFFFFFFFF) ^ ((unsigned int)getpid() << 16));
     }
     HLY_UInt64 x = state.m_State;
     x ^= x >> 12;

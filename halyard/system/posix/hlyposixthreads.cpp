@@ -335,8 +335,9 @@ void* HLY_PosixThread::EntryPoint(void* argument)
 
     HLY_TimeStamp now;
     HLY_System::GetCurrentTimeStamp(now);
-    HLY_System::SetRandomSeed((unsigned int)(now.ToNanos() & 0xFFFFFFFF) +
-                              (unsigned int)GetCurrentThreadId());
+    HLY_System::SetRandomSeed(((unsigned int)(now.ToNanos() & 0xFFFFFFFF) +
+                               (unsigned int)GetCurrentThreadId()) ^
+                              ((unsigned int)getpid() << 16));
 
     if (!detached) {
         pthread_mutex_lock(&thread->m_StateLock);
