@@ -1,3 +1,6 @@
+#include <memory>
+#include <utility>
+
 #include <QMetaObject>
 #include <QThread>
 #include <QTreeWidgetItem>
@@ -78,9 +81,17 @@ void MainWindow::InsertDevice(QUPnPDevice* device)
         InsertDeviceOnGuiThread(device);
         return;
     }
-    // widgets belong to the GUI thread: hand the record over to it
-    QMetaObject::invokeMethod(this, [this, device]() { InsertDeviceOnGuiThread(device); },
-                              Qt::QueuedConnection);
+    // widgets belong to the GUI thread: hand the record over to it. The
+    // pending call owns the record until it runs, so a window closed before
+    // then does not leak it.
+    struct Pending {
+        QUPnPDevice* m_Device;
+        ~Pending() { delete m_Device; }
+    };
+    std::shared_ptr<Pending> pending(new Pending{device});
+    QMetaObject::invokeMethod(
+        this, [this, pending]() { InsertDeviceOnGuiThread(std::exchange(pending->m_Device, nullptr)); },
+        Qt::QueuedConnection);
 }
 
 void MainWindow::InsertDeviceOnGuiThread(QUPnPDevice* device)

@@ -198,6 +198,22 @@ private slots:
         QCOMPARE(tree->topLevelItem(1)->text(0), QString("Second"));
     }
 
+    void windowClosedWithInsertionsStillQueued()
+    {
+        // the records of calls that never ran go with the window (checked for
+        // leaks under valgrind); nothing may touch the window afterwards
+        MainWindow* w      = new MainWindow();
+        QThread*    worker = QThread::create([w]() {
+            for (int i = 0; i < 20; i++) w->InsertDevice(Record("uuid:late", "Late"));
+        });
+        worker->start();
+        QVERIFY(worker->wait(10000));
+        delete worker;
+        delete w;
+        QCoreApplication::processEvents();
+        QCoreApplication::sendPostedEvents();
+    }
+
     void aboutBoxIsBuiltAsDesigned()
     {
         DialogAbout about;
