@@ -249,7 +249,12 @@ HLY_Result HLY_StreamToStreamCopy(HLY_InputStream&  from,
         HLY_Size bytes_read = 0;
         result = from.Read(block, wanted, &bytes_read);
         if (HLY_FAILED(result)) break;
-        if (bytes_read == 0) continue;
+        // a source that delivers nothing without saying why would spin forever,
+        // as ReadFully already treats it
+        if (bytes_read == 0) {
+            result = HLY_ERROR_INTERNAL;
+            break;
+        }
         total_read += bytes_read;
 
         HLY_Size done = 0;

@@ -756,6 +756,15 @@ TEST(StreamToStreamCopy, SlowAndFailingWriters)
     EXPECT_EQ(HLY_StreamToStreamCopy(source, stuck, 0, 0, &written), HLY_ERROR_INTERNAL);
 }
 
+TEST(StreamToStreamCopy, SourceThatDeliversNothingIsRefusedNotSpunOn)
+{
+    PiecewiseStream  source("abcdef", {2, 0});
+    HLY_MemoryStream sink;
+    HLY_LargeSize    written = 0;
+    EXPECT_EQ(HLY_StreamToStreamCopy(source, sink, 0, 0, &written), HLY_ERROR_INTERNAL);
+    EXPECT_EQ(written, 2u);
+}
+
 /*----------------------------------------------------------------------
 |   loading
 +---------------------------------------------------------------------*/
