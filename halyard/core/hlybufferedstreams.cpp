@@ -87,7 +87,8 @@ HLY_Result HLY_BufferedInputStream::FillBuffer()
         return result;
     }
     m_Buffer.valid = bytes_read <= wanted ? bytes_read : wanted;
-    return HLY_SUCCESS;
+    // a source that succeeds without a byte would have its callers refill forever
+    return m_Buffer.valid ? HLY_SUCCESS : HLY_ERROR_INTERNAL;
 }
 
 HLY_Result HLY_BufferedInputStream::CompactBuffer(HLY_Size capacity)
@@ -207,7 +208,7 @@ HLY_Result HLY_BufferedInputStream::ReadLineUnbuffered(char* buffer, HLY_Size si
         HLY_Size   bytes_read = 0;
         HLY_Result result     = m_Source->Read(&c, 1, &bytes_read);
         if (HLY_FAILED(result)) return result;
-        if (bytes_read == 0) continue;
+        if (bytes_read == 0) return HLY_ERROR_INTERNAL; // a silent source would be read forever
         LineStep step = StepLine((char)c, buffer, size, stored, skip_newline, mark, break_on_cr);
         if (step == LINE_FULL) {
             // keep the byte for the next read instead of dropping it

@@ -49,6 +49,8 @@ HLY_Result HLY_InputStream::Load(HLY_DataBuffer& buffer, HLY_Size max_read)
         if (HLY_SUCCEEDED(result) && bytes_read > 0) {
             loaded += bytes_read;
             buffer.SetDataSize((HLY_Size)loaded);
+        } else if (HLY_SUCCEEDED(result)) {
+            result = HLY_ERROR_INTERNAL; // a silent source would be read forever
         }
         if (HLY_FAILED(result)) break;
         if (target && loaded >= target) break;

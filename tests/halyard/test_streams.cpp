@@ -765,6 +765,35 @@ TEST(StreamToStreamCopy, SourceThatDeliversNothingIsRefusedNotSpunOn)
     EXPECT_EQ(written, 2u);
 }
 
+// a source stuck answering success with nothing: every reader gives up
+class SilentStream : public PiecewiseStream
+{
+public:
+    SilentStream() : PiecewiseStream("") {}
+    HLY_Result Read(void*, HLY_Size, HLY_Size* bytes_read) override
+    {
+        if (bytes_read) *bytes_read = 0;
+        return ++m_Calls > 100000 ? HLY_ERROR_EOS : HLY_SUCCESS; // bounded, should the code spin
+    }
+    int m_Calls = 0;
+};
+
+TEST(Streams, ReadersGiveUpOnASourceThatDeliversNothing)
+{
+    HLY_DataBuffer loaded;
+    SilentStream   for_load;
+    EXPECT_EQ(for_load.Load(loaded), HLY_ERROR_INTERNAL);
+    EXPECT_EQ(for_load.m_Calls, 1);
+
+    for (HLY_Size buffer_size : {4096u, 0u}) {
+        SilentStream*           silent = new SilentStream();
+        HLY_BufferedInputStream buffered(HLY_InputStreamReference(silent), buffer_size);
+        HLY_String              line;
+        EXPECT_EQ(buffered.ReadLine(line, 100), HLY_ERROR_INTERNAL) << buffer_size;
+        EXPECT_EQ(silent->m_Calls, 1) << buffer_size;
+    }
+}
+
 /*----------------------------------------------------------------------
 |   loading
 +---------------------------------------------------------------------*/
