@@ -20,23 +20,11 @@
 #include "hlydates.h"
 #include "hlysystem.h"
 #include "hlyxml.h"
+#include "../testsupport.h"
+
+using namespace testsupport;
 
 namespace {
-
-using Clock = std::chrono::steady_clock;
-long ElapsedMs(Clock::time_point since)
-{
-    return (long)std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - since).count();
-}
-
-template <typename P> bool Eventually(P predicate, int timeout_ms = 5000)
-{
-    for (int waited = 0; waited < timeout_ms; waited += 10) {
-        if (predicate()) return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return predicate();
-}
 
 class FunctionHandler : public HLY_HttpRequestHandler
 {

@@ -9,24 +9,11 @@
 #include "CvdTaskManager.h"
 #include "CvdThreadTask.h"
 #include "hlysystem.h"
+#include "../testsupport.h"
+
+using namespace testsupport;
 
 namespace {
-using Clock = std::chrono::steady_clock;
-
-long ElapsedMs(Clock::time_point since)
-{
-    return (long)std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - since).count();
-}
-
-template <typename P> bool Eventually(P predicate)
-{
-    for (int i = 0; i < 500; ++i) {
-        if (predicate()) return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return predicate();
-}
-
 // what the tasks of one test did; outlives the tasks
 struct Probe {
     std::atomic<int> inits{0}, runs{0}, aborts{0}, destroyed{0};

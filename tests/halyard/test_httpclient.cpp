@@ -18,10 +18,11 @@
 
 #include "hlyhttp.h"
 #include "hlyhttpclient.h"
+#include "../testsupport.h"
+
+using namespace testsupport;
 
 namespace {
-
-using Clock = std::chrono::steady_clock;
 
 // one request as the server read it
 struct Received

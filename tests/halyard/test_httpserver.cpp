@@ -10,14 +10,11 @@
 
 #include "http_raw_client.h"
 #include "hlyhttpserver.h"
+#include "../testsupport.h"
+
+using namespace testsupport;
 
 namespace {
-
-using Clock = std::chrono::steady_clock;
-long ElapsedMs(Clock::time_point since)
-{
-    return (long)std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - since).count();
-}
 
 class FunctionHandler : public HLY_HttpRequestHandler
 {

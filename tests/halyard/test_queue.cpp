@@ -6,14 +6,11 @@
 
 #include "hlyqueue.h"
 #include "hlythreads.h"
+#include "../testsupport.h"
+
+using namespace testsupport;
 
 namespace {
-using Clock = std::chrono::steady_clock;
-
-long ElapsedMs(Clock::time_point since)
-{
-    return (long)std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - since).count();
-}
 } // namespace
 
 TEST(Queue, ItemsComeOutInOrderAndPeekLeavesTheHead)

@@ -10,12 +10,9 @@
 #include "hlynetwork.h"
 #include "hlysockets.h"
 #include "../../halyard/system/posix/hlyposixsockets.h"
+#include "../testsupport.h"
 
-using Clock = std::chrono::steady_clock;
-static long ElapsedMs(Clock::time_point start)
-{
-    return (long)std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
-}
+using namespace testsupport;
 
 static HLY_SocketAddress LocalAddress(HLY_Socket& socket)
 {

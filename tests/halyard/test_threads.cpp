@@ -11,25 +11,11 @@
 #include "hlysystem.h"
 #include "hlythreads.h"
 #include "../../halyard/system/posix/hlyposixthreads.h"
+#include "../testsupport.h"
+
+using namespace testsupport;
 
 namespace {
-using Clock = std::chrono::steady_clock;
-
-long ElapsedMs(Clock::time_point since)
-{
-    return (long)std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - since).count();
-}
-
-// polls until the predicate holds, for at most about five seconds
-template <typename P> bool Eventually(P predicate)
-{
-    for (int i = 0; i < 500; ++i) {
-        if (predicate()) return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return predicate();
-}
-
 class Blocker : public HLY_Runnable
 {
 public:
