@@ -21,35 +21,11 @@
 #include "hlysystem.h"
 #include "hlyxml.h"
 #include "../testsupport.h"
+#include "../halyard/http_test_handlers.h"
 
 using namespace testsupport;
 
 namespace {
-
-class FunctionHandler : public HLY_HttpRequestHandler
-{
-public:
-    typedef std::function<HLY_Result(HLY_HttpRequest&, const HLY_HttpRequestContext&, HLY_HttpResponse&)> Function;
-    explicit FunctionHandler(Function function) : m_Function(std::move(function)) {}
-    HLY_Result SetupResponse(HLY_HttpRequest& request, const HLY_HttpRequestContext& context,
-                             HLY_HttpResponse& response) override
-    {
-        return m_Function(request, context, response);
-    }
-
-private:
-    Function m_Function;
-};
-
-FunctionHandler* TextHandler(const char* text)
-{
-    std::string body(text);
-    return new FunctionHandler([body](HLY_HttpRequest&, const HLY_HttpRequestContext&, HLY_HttpResponse& response) {
-        response.GetEntity()->SetInputStream(body.c_str());
-        response.GetEntity()->SetContentType("text/plain");
-        return HLY_SUCCESS;
-    });
-}
 
 std::string Request(const char* method, const std::string& path, const char* protocol = "HTTP/1.1",
                     const std::string& extra = "")
