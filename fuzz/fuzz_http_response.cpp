@@ -32,11 +32,14 @@ struct Response
     int                                              recycled = 0;
     int                                              deleted  = 0;
 
+    // how much of a body came through before its framing broke depends on
+    // how the bytes arrived; that it broke does not
+    bool BodyFailed() const { return HLY_FAILED(body_result) && body_result != HLY_ERROR_EOS; }
     bool operator==(const Response& other) const
     {
         return result == other.result && status == other.status && reason == other.reason &&
                protocol == other.protocol && headers == other.headers && body_result == other.body_result &&
-               body == other.body && at_end == other.at_end && recycled == other.recycled &&
+               (BodyFailed() || body == other.body) && at_end == other.at_end && recycled == other.recycled &&
                deleted == other.deleted;
     }
 };
@@ -70,6 +73,24 @@ private:
     Response&                 m_Record;
     bool                      m_Recycling = false;
 };
+
+void Print(const char* label, const Response& r)
+{
+    fprintf(stderr, "%s: result %d, status %d '%s' '%s', %zu headers, body result %d, body %zu bytes, at end %d, "
+                    "recycled %d, deleted %d\n",
+            label, r.result, r.status, r.reason.c_str(), r.protocol.c_str(), r.headers.size(), r.body_result,
+            r.body.size(), (int)r.at_end, r.recycled, r.deleted);
+    for (const auto& h : r.headers) fprintf(stderr, "    '%s': '%s'\n", h.first.c_str(), h.second.c_str());
+}
+
+void Compare(const Response& whole, const Response& trickle)
+{
+    if (!(whole == trickle)) {
+        Print("in one piece", whole);
+        Print("in pieces", trickle);
+    }
+    FUZZ_CHECK(whole == trickle);
+}
 
 bool HasLineBreak(const HLY_String& text)
 {
@@ -144,6 +165,8 @@ Response ParseAndDecodeChunks(const uint8_t* data, size_t size, std::vector<HLY_
     record.body_result = Drain(chunked, reads, record.body);
     record.at_end      = chunked.IsAtEnd();
     if (record.at_end) FUZZ_CHECK(record.body_result == HLY_ERROR_EOS);
+    // the end of the stream before the last chunk: the body was cut short
+    if (record.body_result == HLY_ERROR_EOS && !record.at_end) record.body_result = HLY_ERROR_CONNECTION_ABORTED;
     return record;
 }
 
@@ -205,9 +228,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     std::vector<HLY_Size> pieces;
     for (size_t i = 0; i < 16 && i < size; ++i) pieces.push_back(1 + data[(i * 131) % size] % 16);
 
-    FUZZ_CHECK(ParseAndDecodeChunks(data, size, {}) == ParseAndDecodeChunks(data, size, pieces));
+    Compare(ParseAndDecodeChunks(data, size, {}), ParseAndDecodeChunks(data, size, pieces));
     for (bool persist : {false, true}) {
-        FUZZ_CHECK(ReadAsClient(data, size, {}, persist) == ReadAsClient(data, size, pieces, persist));
+        Compare(ReadAsClient(data, size, {}, persist), ReadAsClient(data, size, pieces, persist));
     }
     return 0;
 }
