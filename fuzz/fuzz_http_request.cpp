@@ -34,7 +34,7 @@ struct Request
 
     // how much of a body came through before its framing broke depends on
     // how the bytes arrived; that it broke does not
-    bool BodyFailed() const { return HLY_FAILED(body_result) && body_result != HLY_ERROR_EOS; }
+    bool BodyFailed() const { return HLY_FAILED(body_result); }
     bool operator==(const Request& other) const
     {
         return result == other.result && method == other.method && url == other.url &&
