@@ -169,6 +169,15 @@ std::vector<Request> ReadAll(const uint8_t* data, size_t size, std::vector<HLY_S
         }
         FUZZ_CHECK(request != nullptr);
         Inspect(*request, record);
+        // a head is held to its bounds: the server's by line count and size,
+        // the plain parser by the bytes of its names and values
+        size_t head_bytes = 0;
+        for (const auto& header : record.headers) head_bytes += header.first.size() + header.second.size();
+        if (bounded) {
+            FUZZ_CHECK(record.headers.size() <= HLY_HTTP_SERVER_MAX_HEADER_COUNT);
+            FUZZ_CHECK(head_bytes <= HLY_HTTP_SERVER_MAX_HEAD_SIZE);
+        }
+        FUZZ_CHECK(head_bytes <= HLY_HTTP_PROTOCOL_MAX_HEADERS_SIZE);
         HLY_Result body_result = ReadBody(input, *request, record);
         delete request;
         requests.push_back(record);

@@ -103,6 +103,8 @@ bool HasLineBreak(const HLY_String& text)
 void Inspect(HLY_HttpResponse& response, Response& record)
 {
     record.status   = response.GetStatusCode();
+    // the status code is three characters, read leniently ("-12" is -12)
+    FUZZ_CHECK(record.status >= -99 && record.status <= 999);
     record.reason   = std::string(response.GetReasonPhrase().GetChars(), response.GetReasonPhrase().GetLength());
     record.protocol = std::string(response.GetProtocol().GetChars(), response.GetProtocol().GetLength());
     FUZZ_CHECK(!HasLineBreak(response.GetReasonPhrase()));
