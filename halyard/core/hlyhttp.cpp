@@ -166,10 +166,15 @@ HLY_HttpEntity::HLY_HttpEntity() : m_ContentLength(0), m_ContentLengthIsKnown(fa
 HLY_HttpEntity::HLY_HttpEntity(const HLY_HttpHeaders& headers) : m_ContentLength(0), m_ContentLengthIsKnown(false)
 {
     const HLY_String* value = headers.GetHeaderValue(HLY_HTTP_HEADER_CONTENT_LENGTH);
-    if (value) {
+    HLY_UInt64        length = 0;
+    // A length that does not parse is no length: taken as 0, it would end a
+    // body before its first byte and leave the body on a reused connection,
+    // to be read as the next response.
+    if (value && HLY_SUCCEEDED(value->ToInteger(length, true))) {
         m_ContentLengthIsKnown = true;
-        HLY_UInt64 length      = 0;
-        if (HLY_SUCCEEDED(value->ToInteger(length, true))) m_ContentLength = length;
+        m_ContentLength        = length;
+    } else if (value) {
+        HLY_LOG_FINE("ignoring a Content-Length that is not a number (%s)", value->GetChars());
     }
     value = headers.GetHeaderValue(HLY_HTTP_HEADER_CONTENT_TYPE);
     if (value) m_ContentType = *value;

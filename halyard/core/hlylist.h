@@ -11,6 +11,7 @@
 template <typename T> class HLY_List
 {
 public:
+    class Iterator;
     class Item
     {
     public:

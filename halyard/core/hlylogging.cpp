@@ -240,13 +240,14 @@ void HLY_Logger::Log(int level, const char* source_file, unsigned int source_lin
 
     // format: a small buffer first, then larger ones up to the cap; what
     // does not fit in the largest one is cut
+    const char* pattern = format ? format : "";
     char       local[HLY_LOG_MESSAGE_INITIAL_BUFFER];
     char*      buffer = local;
     HLY_Size   size   = sizeof(local);
     for (;;) {
         va_list args;
         va_start(args, format);
-        int count = vsnprintf(buffer, size, format ? format : "", args);
+        int count = vsnprintf(buffer, size, pattern, args);
         va_end(args);
         if (count < 0) {
             buffer[0] = '\0';

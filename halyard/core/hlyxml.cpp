@@ -99,6 +99,16 @@ bool IsOnlyWhitespace(const char* text, HLY_Size length)
 
 const char* NonNull(const char* s) { return s ? s : ""; }
 
+// The ':' that ends the prefix of a qualified name read from a document, or
+// null. A prefix is never empty: a name that starts with ':' is all local
+// name, so that ":" or ":a" is written back as it was read and not as an
+// empty or different name.
+inline const char* FindPrefixEnd(const char* name, HLY_Size length)
+{
+    if (length == 0 || name[0] == ':') return nullptr;
+    return static_cast<const char*>(memchr(name, ':', length));
+}
+
 // end of a run of bytes of one run class
 inline const unsigned char* SkipRun(const unsigned char* p, const unsigned char* end, unsigned short run)
 {
@@ -456,7 +466,7 @@ HLY_XmlElementNode::HLY_XmlElementNode(const char* prefix, const char* tag)
 HLY_XmlElementNode::HLY_XmlElementNode(const char* qualified, HLY_Size length)
     : HLY_XmlNode(ELEMENT), m_NamespaceMap(nullptr), m_NamespaceParent(nullptr)
 {
-    const char* sep = static_cast<const char*>(memchr(qualified, ':', length));
+    const char* sep = FindPrefixEnd(qualified, length);
     if (sep) {
         HLY_Size prefix_length = (HLY_Size)(sep - qualified);
         m_Prefix.Assign(qualified, prefix_length);
@@ -1355,7 +1365,7 @@ HLY_Result HLY_XmlParser::OnElementAttribute(const char* name, HLY_Size name_len
     }
 
     HLY_XmlAttribute* attribute = new HLY_XmlAttribute();
-    const char*       sep       = static_cast<const char*>(memchr(name, ':', name_length));
+    const char*       sep       = FindPrefixEnd(name, name_length);
     if (sep) {
         HLY_Size prefix_length = (HLY_Size)(sep - name);
         attribute->m_Prefix.Assign(name, prefix_length);
@@ -1374,7 +1384,7 @@ HLY_Result HLY_XmlParser::OnEndElement(const char* name, HLY_Size length)
     if (name) {
         // split as the start tag was split (at the first ':'), so that any
         // end tag that repeats the start tag's name matches it
-        const char* sep           = static_cast<const char*>(memchr(name, ':', length));
+        const char* sep           = FindPrefixEnd(name, length);
         const char* tag           = sep ? sep + 1 : name;
         HLY_Size    tag_length    = (HLY_Size)(name + length - tag);
         HLY_Size    prefix_length = sep ? (HLY_Size)(sep - name) : 0;

@@ -387,11 +387,14 @@ TEST(HttpEntity, FromHeadersAndStreams)
     EXPECT_EQ(entity.GetTransferEncoding(), "chunked");
     EXPECT_EQ(entity.GetContentEncoding(), "");
 
-    HLY_HttpHeaders garbled;
-    garbled.AddHeader("Content-Length", "many");
-    HLY_HttpEntity unparsable(garbled);
-    EXPECT_TRUE(unparsable.ContentLengthIsKnown());
-    EXPECT_EQ(unparsable.GetContentLength(), 0u);
+    // a length that is not a number leaves the length unknown, not 0
+    for (const char* garbage : {"many", "-5", "", "99999999999999999999"}) {
+        HLY_HttpHeaders garbled;
+        garbled.AddHeader("Content-Length", garbage);
+        HLY_HttpEntity unparsable(garbled);
+        EXPECT_FALSE(unparsable.ContentLengthIsKnown()) << garbage;
+        EXPECT_EQ(unparsable.GetContentLength(), 0u) << garbage;
+    }
 
     HLY_HttpEntity plain;
     EXPECT_FALSE(plain.ContentLengthIsKnown());
@@ -619,6 +622,38 @@ TEST(HttpBody, ChunkedBodyIgnoresAContentLengthBesideIt)
     ASSERT_EQ(HLY_HttpResponse::Parse(*source, next), HLY_SUCCESS);
     EXPECT_EQ(next->GetStatusCode(), 204);
     delete next;
+}
+
+TEST(HttpBody, ALengthThatIsNotANumberReadsToTheEndAndIsNotReused)
+{
+    // Taken as a length of 0, the body was skipped and the connection went
+    // back to the pool with the body still on it, to be read as the next
+    // response. The first message is what the fuzzer sent; the second the
+    // smallest case.
+    const std::string messages[] = {
+        "HTTP/1.1 200 OK\r\nContent-Type: text/xml\r\nContent-Length: -9d41-b827eb4a1c2f</UDN>\n"
+        "    <dlna:X_DLNADOC>DMS-1\" encoding=\"utf-8\"?>\n<root>\r\n\r\nHTTP/1.1 200 OK\r\n\r\n",
+        "HTTP/1.1 200 OK\r\nContent-Length: abc\r\n\r\nHTTP/1.1 200 OK\r\n\r\n",
+    };
+    for (const std::string& message : messages) {
+        ConnectionLog               log;
+        HLY_InputStreamReference    input(new TrickleStream(message, 5));
+        HLY_HttpClient::Connection* connection = new FakeConnection(log);
+        HLY_HttpResponse*           response   = nullptr;
+        ASSERT_EQ(HLY_HttpClient::ReadResponse(input, true, true, response, connection), HLY_SUCCESS);
+        EXPECT_EQ(connection, nullptr);
+        ASSERT_NE(response->GetEntity(), nullptr);
+        EXPECT_FALSE(response->GetEntity()->ContentLengthIsKnown());
+        HLY_InputStreamReference body;
+        ASSERT_EQ(response->GetEntity()->GetInputStream(body), HLY_SUCCESS);
+        std::string text;
+        EXPECT_EQ(Drain(*body, text), HLY_ERROR_EOS);
+        EXPECT_EQ(text, "HTTP/1.1 200 OK\r\n\r\n");
+        body = nullptr;
+        delete response;
+        EXPECT_EQ(log.recycled, 0);
+        EXPECT_EQ(log.deleted, 1);
+    }
 }
 
 TEST(HttpBody, DroppedEarlyClosesTheConnection)

@@ -938,6 +938,43 @@ TEST(XmlWriter, RoundTripsKeepTheTree)
     }
 }
 
+TEST(XmlWriter, NamesStartingWithAColonAreWrittenAsRead)
+{
+    // A leading ':' introduces no (empty) prefix: the whole name is the
+    // local name, else ":" was written back as an empty name that does not
+    // parse, and "::" lost a colon on each round trip. The first document
+    // is the fuzzer's.
+    const std::string documents[] = {
+        std::string("<: D-xIDL-L=\"menxm&q\xf3ot;0.1/\"/>\xbf<g0prope", 40),
+        "<::><:a:b :=\"1\" ::=\"2\" :p=\"3\" q:=\"4\"/></::>",
+    };
+    for (const std::string& doc : documents) {
+        Tree first = ParseOk(doc);
+        ASSERT_NE(first, nullptr);
+        std::string text   = Serialize(*first);
+        Tree        second = ParseOk(text);
+        ASSERT_NE(second, nullptr) << text;
+        EXPECT_EQ(Serialize(*second), text);
+    }
+
+    Tree tree = ParseOk(documents[1]);
+    ASSERT_NE(Root(tree), nullptr);
+    EXPECT_EQ(Root(tree)->GetPrefix(), "");
+    EXPECT_EQ(Root(tree)->GetTag(), "::");
+    HLY_XmlElementNode* child = Root(tree)->GetChild(":a:b");
+    ASSERT_NE(child, nullptr);
+    EXPECT_EQ(Str(child->GetAttribute(":")), "1");
+    EXPECT_EQ(Str(child->GetAttribute("::")), "2");
+    EXPECT_EQ(Str(child->GetAttribute(":p")), "3");
+    EXPECT_EQ(Str(child->GetAttribute("", HLY_XML_ANY_NAMESPACE)), "4");
+    EXPECT_EQ(Serialize(*Root(tree)), "<::><:a:b :=\"1\" ::=\"2\" :p=\"3\" q:=\"4\"/></::>");
+
+    // the end tag is split the same way: ":a" closes ":a" and nothing else
+    EXPECT_EQ(ParseResult("<:a></:a>"), HLY_SUCCESS);
+    EXPECT_EQ(ParseResult("<:a></a>"), HLY_ERROR_XML_TAG_MISMATCH);
+    EXPECT_EQ(ParseResult("<a></:a>"), HLY_ERROR_XML_TAG_MISMATCH);
+}
+
 /*----------------------------------------------------------------------
 |   hostile input
 +---------------------------------------------------------------------*/

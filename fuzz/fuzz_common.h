@@ -1,0 +1,127 @@
+#ifndef BEACONRY_FUZZ_COMMON_H
+#define BEACONRY_FUZZ_COMMON_H
+
+// Shared pieces of the fuzz targets: the input cap, logging switched fully
+// on (so that every log line built from hostile input is formatted), a
+// check that aborts with a message, and a source stream that hands out its
+// bytes in pieces of chosen sizes, like a socket delivering segments.
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include "hlylogging.h"
+#include "hlyloghandlers.h"
+#include "hlystreams.h"
+
+// anything larger is skipped: a target must bound its work per input
+static const size_t FUZZ_MAX_INPUT = 1024 * 1024;
+
+#define FUZZ_CHECK(_condition)                                                                   \
+    do {                                                                                         \
+        if (!(_condition)) {                                                                     \
+            fprintf(stderr, "FUZZ_CHECK failed at %s:%d: %s\n", __FILE__, __LINE__, #_condition); \
+            abort();                                                                             \
+        }                                                                                        \
+    } while (0)
+
+namespace fuzz {
+
+// formats every record the way the file and console handlers do, into
+// nothing, so that a message built from input is read to its end
+inline void ConsumeLogRecord(const HLY_LogRecord& record)
+{
+    HLY_NullOutputStream sink;
+    HLY_LogFormatRecordAsLine(record, 0, false, sink);
+}
+
+// every logger at its finest level, records formatted and dropped
+inline void EnableLogging()
+{
+    // FUZZ_NO_LOG=1 measures what the logging costs
+    if (getenv("FUZZ_NO_LOG")) return;
+    HLY_LogCustomHandler::SetCustomHandlerFunction(ConsumeLogRecord);
+    HLY_LogManager::Configure("plist:.level=ALL;.handlers=CustomHandler");
+}
+
+/*----------------------------------------------------------------------
+|   PieceStream: the bytes of data, handed out in pieces whose sizes are
+|   taken in turn from a list. A size of 0 is a read that succeeds with
+|   nothing (each such entry is used once, so no reader spins forever);
+|   after the list, the sizes repeat with 0 read as 1.
++---------------------------------------------------------------------*/
+class PieceStream : public HLY_InputStream
+{
+public:
+    PieceStream(const uint8_t* data, size_t size, std::vector<HLY_Size> pieces)
+        : m_Data(data), m_Size(size), m_Pieces(std::move(pieces))
+    {
+    }
+
+    HLY_Result Read(void* buffer, HLY_Size bytes_to_read, HLY_Size* bytes_read = nullptr) override
+    {
+        if (bytes_read) *bytes_read = 0;
+        if (bytes_to_read == 0) return HLY_SUCCESS;
+        if (m_Position >= m_Size) return HLY_ERROR_EOS;
+        HLY_Size piece = 4096;
+        if (!m_Pieces.empty()) {
+            piece = m_Pieces[m_Next % m_Pieces.size()];
+            if (m_Next >= m_Pieces.size() && piece == 0) piece = 1;
+            ++m_Next;
+        }
+        size_t count = piece;
+        if (count > bytes_to_read) count = bytes_to_read;
+        if (count > m_Size - m_Position) count = m_Size - m_Position;
+        memcpy(buffer, m_Data + m_Position, count);
+        m_Position += count;
+        if (bytes_read) *bytes_read = (HLY_Size)count;
+        return HLY_SUCCESS;
+    }
+    HLY_Result Seek(HLY_Position) override { return HLY_ERROR_NOT_SUPPORTED; }
+    HLY_Result Tell(HLY_Position& offset) override
+    {
+        offset = m_Position;
+        return HLY_SUCCESS;
+    }
+    HLY_Result GetSize(HLY_LargeSize& size) override
+    {
+        size = m_Size;
+        return HLY_SUCCESS;
+    }
+    HLY_Result GetAvailable(HLY_LargeSize& available) override
+    {
+        available = m_Size - m_Position;
+        return HLY_SUCCESS;
+    }
+    size_t Consumed() const { return m_Position; }
+
+private:
+    const uint8_t*        m_Data;
+    size_t                m_Size;
+    std::vector<HLY_Size> m_Pieces;
+    size_t                m_Next     = 0;
+    size_t                m_Position = 0;
+};
+
+// Splits an input into piece sizes and the payload: the first byte gives
+// the number of sizes (low four bits), each size is one byte.
+inline std::vector<HLY_Size> TakePieces(const uint8_t*& data, size_t& size)
+{
+    std::vector<HLY_Size> pieces;
+    if (size == 0) return pieces;
+    size_t count = data[0] & 0x0F;
+    ++data;
+    --size;
+    for (size_t i = 0; i < count && size; ++i) {
+        pieces.push_back(data[0]);
+        ++data;
+        --size;
+    }
+    return pieces;
+}
+
+} // namespace fuzz
+
+#endif // BEACONRY_FUZZ_COMMON_H
