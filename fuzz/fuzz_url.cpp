@@ -6,6 +6,7 @@
 #include <string>
 
 #include "fuzz_common.h"
+#include "hlysockets.h"
 #include "hlyurls.h"
 
 namespace {
@@ -87,6 +88,38 @@ void CheckPercentEncoding(const char* text)
     FUZZ_CHECK(strlen(decoded) == decoded.GetLength());
 }
 
+// the numbers of headers (Content-Length, MX, max-age, SEQ) and the
+// dotted addresses of hosts: what parses prints and parses back the same
+void CheckNumbersAndAddresses(const char* text)
+{
+    for (bool relaxed : {false, true}) {
+        HLY_Int64 value = 0;
+        if (HLY_SUCCEEDED(HLY_ParseInteger64(text, value, relaxed))) {
+            HLY_Int64 again = 0;
+            FUZZ_CHECK(HLY_ParseInteger64(HLY_String::FromInteger(value), again, false) == HLY_SUCCESS);
+            FUZZ_CHECK(again == value);
+        }
+        HLY_UInt64 unsigned_value = 0;
+        if (HLY_SUCCEEDED(HLY_ParseInteger64U(text, unsigned_value, relaxed))) {
+            HLY_UInt64 again = 0;
+            FUZZ_CHECK(HLY_ParseInteger64U(HLY_String::FromIntegerU(unsigned_value), again, false) == HLY_SUCCESS);
+            FUZZ_CHECK(again == unsigned_value);
+        }
+        HLY_Int32  small          = 0;
+        HLY_UInt32 small_unsigned = 0;
+        if (HLY_SUCCEEDED(HLY_ParseInteger32(text, small, relaxed))) FUZZ_CHECK(HLY_SUCCEEDED(HLY_ParseInteger64(text, value, relaxed)) && value == small);
+        if (HLY_SUCCEEDED(HLY_ParseInteger32U(text, small_unsigned, relaxed))) {
+            FUZZ_CHECK(HLY_SUCCEEDED(HLY_ParseInteger64U(text, unsigned_value, relaxed)) && unsigned_value == small_unsigned);
+        }
+    }
+    HLY_IpAddress address;
+    if (HLY_SUCCEEDED(address.Parse(text))) {
+        HLY_IpAddress again;
+        FUZZ_CHECK(again.Parse(address.ToString()) == HLY_SUCCESS);
+        FUZZ_CHECK(again == address);
+    }
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***)
@@ -139,5 +172,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     with_host.ToString();
 
     CheckPercentEncoding(input);
+    CheckNumbersAndAddresses(input);
     return 0;
 }

@@ -104,6 +104,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         FUZZ_CHECK(Keep(stream_result, stream_tree) == whole);
     }
 
+    // a parser that drops white-space text, and a stream read only up to a limit
+    {
+        HLY_XmlParser     compact(false);
+        HLY_XmlNode*      compact_tree = nullptr;
+        HLY_MemoryStream  stream(data, (HLY_Size)size);
+        HLY_Size          limit        = (HLY_Size)(size / 2 + 1);
+        HLY_Result        limited      = compact.Parse(stream, limit, compact_tree);
+        FUZZ_CHECK(limit <= size / 2 + 1);
+        if (HLY_FAILED(limited)) FUZZ_CHECK(compact_tree == nullptr);
+        delete compact_tree;
+    }
+
     // in two parts, incrementally; the root comes out of whichever call completes it
     if (HLY_SUCCEEDED(whole.result) && size > 1) {
         size_t        cut = 1 + data[size / 2] * (size - 1) / 256;
