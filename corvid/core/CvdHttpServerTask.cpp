@@ -209,6 +209,12 @@ HLY_Result CVD_HttpServerSocketTask::Read(HLY_BufferedInputStreamReference& buff
             }
             request_entity->SetTransferEncoding("");
             request_entity->SetContentLength(body_stream->GetDataSize());
+        } else if (!request_entity->ContentLengthIsKnown() &&
+                   request->GetHeaders().GetHeader(HLY_HTTP_HEADER_CONTENT_LENGTH)) {
+            // a length that is not a number: where the body ends is unknown, and
+            // reading on would take its bytes for the next request
+            HLY_LOG_WARNING("request with an unreadable Content-Length, closing");
+            res = HLY_ERROR_HTTP_INVALID_REQUEST;
         } else if (!request_entity->ContentLengthIsKnown() || request_entity->GetContentLength() == 0) {
             request->SetEntity(nullptr);
         } else if (request_entity->GetContentLength() > CVD_HTTP_SERVER_MAX_REQUEST_BODY_SIZE) {

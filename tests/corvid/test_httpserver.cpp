@@ -726,3 +726,21 @@ TEST(CvdHttpServer, ServersRacingForTheSamePortsAllStart)
     EXPECT_TRUE(std::unique(ports.begin(), ports.end()) == ports.end());
     for (auto& server : servers) server->Stop();
 }
+
+// a body whose length cannot be read must not be taken for the next request
+TEST(CvdHttpServer, UnreadableContentLengthClosesTheConnection)
+{
+    Seen           seen;
+    CVD_HttpServer server;
+    server.AddRequestHandler(RecordingHandler(seen), "/post", false, true);
+    server.AddRequestHandler(RecordingHandler(seen), "/smuggled", false, true);
+    ASSERT_EQ(server.Start(), HLY_SUCCESS);
+
+    RawConnection connection(server.GetPort());
+    RawResponse   response;
+    ASSERT_TRUE(connection.Send("POST /post HTTP/1.1\r\nContent-Length: abc\r\n\r\n"
+                                "GET /smuggled HTTP/1.1\r\n\r\n"));
+    EXPECT_FALSE(connection.ReadResponse(response));
+    EXPECT_EQ(response.status, 0);
+    server.Stop();
+}
