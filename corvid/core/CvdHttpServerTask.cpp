@@ -319,29 +319,7 @@ HLY_Result CVD_HttpServerSocketTask::SendResponseHeaders(HLY_HttpResponse& respo
 
 HLY_Result CVD_HttpServerSocketTask::SendResponseBody(HLY_HttpResponse& response, HLY_OutputStream& output_stream)
 {
-    HLY_HttpEntity* entity = response.GetEntity();
-    if (entity == nullptr) return HLY_SUCCESS;
-    HLY_InputStreamReference body;
-    if (HLY_FAILED(entity->GetInputStream(body)) || body.IsNull()) return HLY_SUCCESS;
-
-    HLY_OutputStream*            dest    = &output_stream;
-    HLY_HttpChunkedOutputStream* chunked = nullptr;
-    if (entity->GetTransferEncoding() == HLY_HTTP_TRANSFER_ENCODING_CHUNKED) {
-        chunked = new HLY_HttpChunkedOutputStream(output_stream);
-        dest    = chunked;
-    }
-    HLY_LOG_FINE("sending body stream, %lld bytes", (long long)entity->GetContentLength());
-    HLY_LargeSize written = 0;
-    HLY_Result    result  = HLY_StreamToStreamCopy(*body, *dest, 0, entity->GetContentLength(), &written);
-    if (HLY_FAILED(result)) {
-        HLY_LOG_FINE("body stream only partially sent, %lld bytes (%d:%s)", (long long)written, (int)result,
-                     HLY_ResultText(result));
-        delete chunked;
-        return result;
-    }
-    dest->Flush();
-    delete chunked; // writes the last chunk
-    return HLY_SUCCESS;
+    return HLY_HttpSendEntityBody(response.GetEntity(), output_stream, _HLY_LocalLogger);
 }
 
 HLY_Result CVD_HttpServerSocketTask::Write(HLY_HttpResponse& response, bool& keep_alive, bool headers_only)

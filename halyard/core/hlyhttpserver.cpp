@@ -285,11 +285,8 @@ HLY_Result HLY_HttpRequestInputStream::ReadRequest(const HLY_SocketAddress* endp
 /*----------------------------------------------------------------------
 |   HLY_HttpRequestHandler
 +---------------------------------------------------------------------*/
-HLY_Result HLY_HttpRequestHandler::SendResponseBody(const HLY_HttpRequestContext& /*context*/,
-                                                    HLY_HttpResponse&             response,
-                                                    HLY_OutputStream&             output)
+HLY_Result HLY_HttpSendEntityBody(HLY_HttpEntity* entity, HLY_OutputStream& output, HLY_LoggerReference& logger)
 {
-    HLY_HttpEntity* entity = response.GetEntity();
     if (entity == nullptr) return HLY_SUCCESS;
     HLY_InputStreamReference body;
     if (HLY_FAILED(entity->GetInputStream(body)) || body.IsNull()) return HLY_SUCCESS;
@@ -300,16 +297,23 @@ HLY_Result HLY_HttpRequestHandler::SendResponseBody(const HLY_HttpRequestContext
         chunked = new HLY_HttpChunkedOutputStream(output);
         dest    = chunked;
     }
-    HLY_LOG_FINE("sending body stream, %lld bytes", (long long)entity->GetContentLength());
+    HLY_LOG_X(logger, HLY_LOG_LEVEL_FINE, "sending body stream, %lld bytes", (long long)entity->GetContentLength());
     HLY_LargeSize written = 0;
     HLY_Result    result  = HLY_StreamToStreamCopy(*body, *dest, 0, entity->GetContentLength(), &written);
     if (HLY_FAILED(result)) {
-        HLY_LOG_FINE("body stream only partially sent, %lld bytes (%d:%s)", (long long)written, (int)result,
-                     HLY_ResultText(result));
+        HLY_LOG_X(logger, HLY_LOG_LEVEL_FINE, "body stream only partially sent, %lld bytes (%d:%s)",
+                  (long long)written, (int)result, HLY_ResultText(result));
     }
     dest->Flush();
     delete chunked; // writes the last chunk
     return result;
+}
+
+HLY_Result HLY_HttpRequestHandler::SendResponseBody(const HLY_HttpRequestContext& /*context*/,
+                                                    HLY_HttpResponse&             response,
+                                                    HLY_OutputStream&             output)
+{
+    return HLY_HttpSendEntityBody(response.GetEntity(), output, _HLY_LocalLogger);
 }
 
 /*----------------------------------------------------------------------

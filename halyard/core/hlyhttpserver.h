@@ -86,6 +86,13 @@ private:
 };
 typedef HLY_Reference<HLY_HttpRequestInputStream> HLY_HttpRequestInputStreamReference;
 
+class HLY_LoggerReference;
+
+// Writes an entity's body (through a chunked wrapper when its transfer
+// encoding says so) and flushes; both servers send bodies this way, each
+// logging to its own channel.
+HLY_Result HLY_HttpSendEntityBody(HLY_HttpEntity* entity, HLY_OutputStream& output, HLY_LoggerReference& logger);
+
 /*----------------------------------------------------------------------
 |   HLY_HttpRequestHandler
 +---------------------------------------------------------------------*/
