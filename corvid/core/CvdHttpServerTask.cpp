@@ -8,16 +8,6 @@ HLY_SET_LOCAL_LOGGER("corvid.core.http.servertask")
 
 namespace {
 
-const char* const NotFoundPage =
-    "<html><head><title>404 Not Found</title></head><body><h1>Not Found</h1>"
-    "<p>The requested URL was not found on this server.</p></html>";
-const char* const ForbiddenPage =
-    "<html><head><title>403 Forbidden</title></head><body><h1>Forbidden</h1>"
-    "<p>Access to this URL is forbidden.</p></html>";
-const char* const InternalErrorPage =
-    "<html><head><title>500 Internal Error</title></head><body><h1>Internal Error</h1>"
-    "<p>The server encountered an unexpected condition which prevented it from fulfilling the request.</p></html>";
-
 void LogCheck(int level, HLY_Result result, const char* text)
 {
     HLY_Logger* logger = _HLY_LocalLogger.Get();
@@ -250,15 +240,15 @@ HLY_Result CVD_HttpServerSocketTask::RespondToClient(HLY_HttpRequest&           
     HLY_Result result = SetupResponse(request, context, *response);
     if (result == HLY_SUCCESS) return HLY_SUCCESS;
     if (result == HLY_ERROR_NO_SUCH_ITEM) {
-        SetPage(*response, 404, "Not Found", NotFoundPage);
+        SetPage(*response, 404, "Not Found", HLY_HTTP_PAGE_NOT_FOUND);
     } else if (result == HLY_ERROR_PERMISSION_DENIED) {
-        SetPage(*response, 403, "Forbidden", ForbiddenPage);
+        SetPage(*response, 403, "Forbidden", HLY_HTTP_PAGE_FORBIDDEN);
     } else if (result == HLY_ERROR_TERMINATED) {
         // the handler wants no answer at all
         delete response;
         response = nullptr;
     } else {
-        SetPage(*response, 500, "Internal Error", InternalErrorPage);
+        SetPage(*response, 500, "Internal Error", HLY_HTTP_PAGE_INTERNAL_ERROR);
     }
     return HLY_SUCCESS;
 }

@@ -9,17 +9,17 @@
 
 HLY_SET_LOCAL_LOGGER("halyard.http")
 
-namespace {
-
-const char* const NotFoundPage =
+const char* const HLY_HTTP_PAGE_NOT_FOUND =
     "<html><head><title>404 Not Found</title></head><body><h1>Not Found</h1>"
     "<p>The requested URL was not found on this server.</p></html>";
-const char* const ForbiddenPage =
+const char* const HLY_HTTP_PAGE_FORBIDDEN =
     "<html><head><title>403 Forbidden</title></head><body><h1>Forbidden</h1>"
     "<p>Access to this URL is forbidden.</p></html>";
-const char* const InternalErrorPage =
+const char* const HLY_HTTP_PAGE_INTERNAL_ERROR =
     "<html><head><title>500 Internal Error</title></head><body><h1>Internal Error</h1>"
     "<p>The server encountered an unexpected condition which prevented it from fulfilling the request.</p></html>";
+
+namespace {
 
 // a monotonic clock for deadlines: the wall clock may jump
 HLY_TimeStamp MonotonicNow()
@@ -880,16 +880,16 @@ HLY_Result HLY_HttpServer::RespondToClient(HLY_InputStreamReference&     input,
 
     const char* page = nullptr;
     if (handler == nullptr || result == HLY_ERROR_NO_SUCH_ITEM) {
-        page = NotFoundPage;
+        page = HLY_HTTP_PAGE_NOT_FOUND;
         if (response == nullptr) response = new HLY_HttpResponse(404, "Not Found", HLY_HTTP_PROTOCOL_1_0);
         response->SetStatus(404, "Not Found");
     } else if (result == HLY_ERROR_PERMISSION_DENIED) {
-        page = ForbiddenPage;
+        page = HLY_HTTP_PAGE_FORBIDDEN;
         response->SetStatus(403, "Forbidden");
     } else if (result == HLY_ERROR_TERMINATED) {
         terminated = true;
     } else if (HLY_FAILED(result)) {
-        page = InternalErrorPage;
+        page = HLY_HTTP_PAGE_INTERNAL_ERROR;
         response->SetStatus(500, "Internal Error");
     }
     if (page) {

@@ -88,6 +88,11 @@ typedef HLY_Reference<HLY_HttpRequestInputStream> HLY_HttpRequestInputStreamRefe
 
 class HLY_LoggerReference;
 
+// the error pages both servers answer with
+extern const char* const HLY_HTTP_PAGE_NOT_FOUND;
+extern const char* const HLY_HTTP_PAGE_FORBIDDEN;
+extern const char* const HLY_HTTP_PAGE_INTERNAL_ERROR;
+
 // Writes an entity's body (through a chunked wrapper when its transfer
 // encoding says so) and flushes; both servers send bodies this way, each
 // logging to its own channel.
