@@ -8,15 +8,6 @@ HLY_SET_LOCAL_LOGGER("corvid.core.http.servertask")
 
 namespace {
 
-void LogCheck(int level, HLY_Result result, const char* text)
-{
-    HLY_Logger* logger = _HLY_LocalLogger.Get();
-    if (logger && level >= logger->GetLevel()) {
-        logger->Log(level, __FILE__, __LINE__, __func__, "HLY_CHECK failed, result=%d (%s) [%s]", (int)result,
-                    HLY_ResultText(result), text);
-    }
-}
-
 // a GET or HEAD that announces a body leaves bytes we do not read: the
 // connection cannot carry another request after it
 bool DeclaresBody(const HLY_HttpRequest& request)
@@ -90,7 +81,7 @@ void CVD_HttpServerSocketTask::DoRun()
     HLY_InputStreamReference input_stream;
     HLY_Result               result = GetInputStream(input_stream);
     if (HLY_FAILED(result)) {
-        LogCheck(HLY_LOG_LEVEL_SEVERE, result, "(GetInputStream(input_stream))");
+        HLY_LOG_CHECK_FAILURE(HLY_LOG_LEVEL_SEVERE, "(GetInputStream(input_stream))", result);
         return;
     }
     if (input_stream.IsNull()) {
@@ -160,7 +151,7 @@ HLY_Result CVD_HttpServerSocketTask::Read(HLY_BufferedInputStreamReference& buff
                              : HLY_HttpRequest::Parse(*buffered_input_stream, &info.local_address, request);
     if (HLY_SUCCEEDED(res) && request == nullptr) res = HLY_FAILURE;
     if (HLY_FAILED(res)) {
-        if (res != HLY_ERROR_TIMEOUT && res != HLY_ERROR_EOS) LogCheck(HLY_LOG_LEVEL_WARNING, res, "(res)");
+        if (res != HLY_ERROR_TIMEOUT && res != HLY_ERROR_EOS) HLY_LOG_CHECK_FAILURE(HLY_LOG_LEVEL_WARNING, "(res)", res);
         if (m_Limiter) m_Limiter->ClearDeadline();
         return res;
     }
@@ -193,9 +184,8 @@ HLY_Result CVD_HttpServerSocketTask::Read(HLY_BufferedInputStreamReference& buff
             }
             // otherwise the connection ended or failed before the last chunk: the body is not whole
             if (HLY_FAILED(res) && res != HLY_ERROR_OUT_OF_RESOURCES) {
-                LogCheck(HLY_LOG_LEVEL_SEVERE, res,
-                         "(HLY_StreamToStreamCopy( *HLY_InputStreamReference(new "
-                         "HLY_HttpChunkedInputStream(buffered_input_stream)).AsPointer(), *body_stream))");
+                HLY_LOG_CHECK_FAILURE(HLY_LOG_LEVEL_SEVERE, "(HLY_StreamToStreamCopy( *HLY_InputStreamReference(new "
+                         "HLY_HttpChunkedInputStream(buffered_input_stream)).AsPointer(), *body_stream))", res);
             }
             request_entity->SetTransferEncoding("");
             request_entity->SetContentLength(body_stream->GetDataSize());
@@ -214,9 +204,8 @@ HLY_Result CVD_HttpServerSocketTask::Read(HLY_BufferedInputStreamReference& buff
         } else {
             res = HLY_StreamToStreamCopy(*buffered_input_stream, *body_stream, 0, request_entity->GetContentLength());
             if (HLY_FAILED(res)) {
-                LogCheck(HLY_LOG_LEVEL_SEVERE, res,
-                         "(HLY_StreamToStreamCopy( *buffered_input_stream.AsPointer(), *body_stream, 0, "
-                         "request_entity->GetContentLength()))");
+                HLY_LOG_CHECK_FAILURE(HLY_LOG_LEVEL_SEVERE, "(HLY_StreamToStreamCopy( *buffered_input_stream.AsPointer(), *body_stream, 0, "
+                         "request_entity->GetContentLength()))", res);
             }
         }
         buffered_input_stream->SetBufferSize(4096);
@@ -301,8 +290,7 @@ HLY_Result CVD_HttpServerSocketTask::SendResponseHeaders(HLY_HttpResponse& respo
     response.Emit(header_stream);
     HLY_Result result = output_stream.WriteFully(header_stream.GetData(), header_stream.GetDataSize());
     if (HLY_FAILED(result)) {
-        LogCheck(HLY_LOG_LEVEL_WARNING, result,
-                 "(output_stream.WriteFully(header_stream.GetData(), header_stream.GetDataSize()))");
+        HLY_LOG_CHECK_FAILURE(HLY_LOG_LEVEL_WARNING, "(output_stream.WriteFully(header_stream.GetData(), header_stream.GetDataSize()))", result);
     }
     return result;
 }
@@ -317,20 +305,20 @@ HLY_Result CVD_HttpServerSocketTask::Write(HLY_HttpResponse& response, bool& kee
     if (m_Output.IsNull()) {
         HLY_Result result = m_Socket ? m_Socket->GetOutputStream(m_Output) : HLY_ERROR_INVALID_STATE;
         if (HLY_FAILED(result)) {
-            LogCheck(HLY_LOG_LEVEL_WARNING, result, "(m_Socket->GetOutputStream(output_stream))");
+            HLY_LOG_CHECK_FAILURE(HLY_LOG_LEVEL_WARNING, "(m_Socket->GetOutputStream(output_stream))", result);
             return result;
         }
     }
     HLY_OutputStream& output_stream = *m_Output;
     HLY_Result        result        = SendResponseHeaders(response, output_stream, keep_alive);
     if (HLY_FAILED(result)) {
-        LogCheck(HLY_LOG_LEVEL_WARNING, result, "(SendResponseHeaders(response, *output_stream, keep_alive))");
+        HLY_LOG_CHECK_FAILURE(HLY_LOG_LEVEL_WARNING, "(SendResponseHeaders(response, *output_stream, keep_alive))", result);
         return result;
     }
     if (!headers_only) {
         result = SendResponseBody(response, output_stream);
         if (HLY_FAILED(result)) {
-            LogCheck(HLY_LOG_LEVEL_WARNING, result, "(SendResponseBody(response, *output_stream))");
+            HLY_LOG_CHECK_FAILURE(HLY_LOG_LEVEL_WARNING, "(SendResponseBody(response, *output_stream))", result);
             return result;
         }
     }

@@ -286,12 +286,7 @@ HLY_Result HLY_BufferedInputStream::ReadLine(HLY_String& line, HLY_Size max_char
     }
     line.SetLength(0);
     if (result != HLY_ERROR_TIMEOUT && result != HLY_ERROR_EOS) {
-        HLY_Logger* logger = _HLY_LocalLogger.Get();
-        if (logger && HLY_LOG_LEVEL_WARNING >= logger->GetLevel()) {
-            logger->Log(HLY_LOG_LEVEL_WARNING, __FILE__, __LINE__, "HLY_BufferedInputStream::ReadLine",
-                        "HLY_CHECK failed, result=%d (%s) [%s]", (int)result, HLY_ResultText(result),
-                        "(__result)");
-        }
+        HLY_LOG_CHECK_FAILURE_F(HLY_LOG_LEVEL_WARNING, "HLY_BufferedInputStream::ReadLine", "(__result)", result);
     }
     return result;
 }

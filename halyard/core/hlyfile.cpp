@@ -13,16 +13,6 @@ bool IsSpecialName(const char* path)
            HLY_String::Compare(path, HLY_FILE_STANDARD_ERROR) == 0;
 }
 
-// the check message of a failed call, logged under the caller's name
-void LogCheckWarning(HLY_Result result, const char* function, const char* text)
-{
-    HLY_Logger* logger = _HLY_LocalLogger.Get();
-    if (logger && HLY_LOG_LEVEL_WARNING >= logger->GetLevel()) {
-        logger->Log(HLY_LOG_LEVEL_WARNING, __FILE__, __LINE__, function, "HLY_CHECK failed, result=%d (%s) [%s]",
-                    (int)result, HLY_ResultText(result), text);
-    }
-}
-
 } // namespace
 
 /*----------------------------------------------------------------------
@@ -92,7 +82,7 @@ HLY_Result HLY_File::Load(HLY_DataBuffer& buffer)
     HLY_InputStreamReference input;
     HLY_Result               result = GetInputStream(input);
     if (HLY_FAILED(result)) {
-        LogCheckWarning(result, "HLY_File::Load", "(GetInputStream(input))");
+        HLY_LOG_CHECK_FAILURE_F(HLY_LOG_LEVEL_WARNING, "HLY_File::Load", "(GetInputStream(input))", result);
         return result;
     }
     return input->Load(buffer);
@@ -134,7 +124,7 @@ HLY_Result HLY_File::GetSize(const char* path, HLY_LargeSize& size)
         HLY_List<HLY_String> entries;
         HLY_Result           result = ListDir(path, entries);
         if (HLY_FAILED(result)) {
-            LogCheckWarning(result, "HLY_File::GetSize", "(ListDir(entries))");
+            HLY_LOG_CHECK_FAILURE_F(HLY_LOG_LEVEL_WARNING, "HLY_File::GetSize", "(ListDir(entries))", result);
             return result;
         }
         size = entries.GetItemCount();

@@ -7,17 +7,6 @@
 
 HLY_SET_LOCAL_LOGGER("halyard.http")
 
-// a check failure logged under a given function name, as the check macros word it
-#define HLY_HTTP_LOG_CHECK_FAILURE(_level, _function, _text, _result)                          \
-    do {                                                                                       \
-        HLY_Logger* _hly_logger = _HLY_LocalLogger.Get();                                      \
-        if (_hly_logger && (_level) >= _hly_logger->GetLevel()) {                              \
-            _hly_logger->Log((_level), __FILE__, __LINE__, (_function),                        \
-                             "HLY_CHECK failed, result=%d (%s) [%s]", (int)(_result),          \
-                             HLY_ResultText(_result), (_text));                                \
-        }                                                                                      \
-    } while (0)
-
 /*----------------------------------------------------------------------
 |   HLY_HttpHeader
 +---------------------------------------------------------------------*/
@@ -100,8 +89,7 @@ HLY_Result HLY_HttpHeaders::Emit(HLY_OutputStream& stream) const
     for (HLY_List<HLY_HttpHeader*>::Iterator header = m_Headers.GetFirstItem(); header; ++header) {
         HLY_Result result = (*header)->Emit(stream);
         if (HLY_FAILED(result)) {
-            HLY_HTTP_LOG_CHECK_FAILURE(HLY_LOG_LEVEL_WARNING, "HLY_HttpHeaders::Emit", "((*header)->Emit(stream))",
-                                       result);
+            HLY_LOG_CHECK_FAILURE_F(HLY_LOG_LEVEL_WARNING, "HLY_HttpHeaders::Emit", "((*header)->Emit(stream))", result);
             return result;
         }
     }
@@ -278,8 +266,7 @@ HLY_Result HLY_HttpRequest::Parse(HLY_BufferedInputStream& stream,
     do {
         HLY_Result result = stream.ReadLine(line, HLY_HTTP_PROTOCOL_MAX_LINE_LENGTH);
         if (HLY_FAILED(result)) {
-            HLY_HTTP_LOG_CHECK_FAILURE(HLY_LOG_LEVEL_FINER, "HLY_HttpRequest::Parse",
-                                       "(stream.ReadLine(line, HLY_HTTP_PROTOCOL_MAX_LINE_LENGTH))", result);
+            HLY_LOG_CHECK_FAILURE_F(HLY_LOG_LEVEL_FINER, "HLY_HttpRequest::Parse", "(stream.ReadLine(line, HLY_HTTP_PROTOCOL_MAX_LINE_LENGTH))", result);
             return result;
         }
         HLY_LOG_FINEST("http request: %s", line.GetChars());
@@ -366,7 +353,7 @@ HLY_Result HLY_HttpResponse::Parse(HLY_BufferedInputStream& stream, HLY_HttpResp
     HLY_Result res = stream.ReadLine(line, HLY_HTTP_PROTOCOL_MAX_LINE_LENGTH);
     if (HLY_FAILED(res)) {
         if (res != HLY_ERROR_TIMEOUT && res != HLY_ERROR_EOS) {
-            HLY_HTTP_LOG_CHECK_FAILURE(HLY_LOG_LEVEL_WARNING, "HLY_HttpResponse::Parse", "(res)", res);
+            HLY_LOG_CHECK_FAILURE_F(HLY_LOG_LEVEL_WARNING, "HLY_HttpResponse::Parse", "(res)", res);
         }
         return res;
     }
@@ -435,8 +422,7 @@ HLY_Result HLY_HttpChunkedInputStream::Read(void* buffer, HLY_Size bytes_to_read
         HLY_String size_line;
         HLY_Result result = m_Source->ReadLine(size_line, HLY_HTTP_CHUNK_LINE_MAX);
         if (HLY_FAILED(result)) {
-            HLY_HTTP_LOG_CHECK_FAILURE(HLY_LOG_LEVEL_FINE, "HLY_HttpChunkedInputStream::Read",
-                                       "(m_Source->ReadLine(size_line))", result);
+            HLY_LOG_CHECK_FAILURE_F(HLY_LOG_LEVEL_FINE, "HLY_HttpChunkedInputStream::Read", "(m_Source->ReadLine(size_line))", result);
             return result;
         }
         if (size_line.IsEmpty()) {
@@ -474,8 +460,7 @@ HLY_Result HLY_HttpChunkedInputStream::Read(void* buffer, HLY_Size bytes_to_read
             do {
                 result = m_Source->ReadLine(footer, HLY_HTTP_CHUNK_LINE_MAX);
                 if (HLY_FAILED(result)) {
-                    HLY_HTTP_LOG_CHECK_FAILURE(HLY_LOG_LEVEL_FINE, "HLY_HttpChunkedInputStream::Read",
-                                               "(m_Source->ReadLine(footer))", result);
+                    HLY_LOG_CHECK_FAILURE_F(HLY_LOG_LEVEL_FINE, "HLY_HttpChunkedInputStream::Read", "(m_Source->ReadLine(footer))", result);
                     return result;
                 }
             } while (!footer.IsEmpty());
@@ -492,8 +477,7 @@ HLY_Result HLY_HttpChunkedInputStream::Read(void* buffer, HLY_Size bytes_to_read
     HLY_Size   chunk_bytes_read  = 0;
     HLY_Result result            = m_Source->Read(buffer, bytes_to_read_now, &chunk_bytes_read);
     if (HLY_FAILED(result)) {
-        HLY_HTTP_LOG_CHECK_FAILURE(HLY_LOG_LEVEL_FINE, "HLY_HttpChunkedInputStream::Read",
-                                   "(m_Source->Read(buffer, bytes_to_read, &chunk_bytes_read))", result);
+        HLY_LOG_CHECK_FAILURE_F(HLY_LOG_LEVEL_FINE, "HLY_HttpChunkedInputStream::Read", "(m_Source->Read(buffer, bytes_to_read, &chunk_bytes_read))", result);
         return result;
     }
     if (chunk_bytes_read > bytes_to_read_now) chunk_bytes_read = bytes_to_read_now;
@@ -504,8 +488,7 @@ HLY_Result HLY_HttpChunkedInputStream::Read(void* buffer, HLY_Size bytes_to_read
         char newline[2];
         result = m_Source->ReadFully(newline, 2);
         if (HLY_FAILED(result)) {
-            HLY_HTTP_LOG_CHECK_FAILURE(HLY_LOG_LEVEL_FINE, "HLY_HttpChunkedInputStream::Read",
-                                       "(m_Source->ReadFully(newline, 2))", result);
+            HLY_LOG_CHECK_FAILURE_F(HLY_LOG_LEVEL_FINE, "HLY_HttpChunkedInputStream::Read", "(m_Source->ReadFully(newline, 2))", result);
             return result;
         }
         if (newline[0] != '\r' || newline[1] != '\n') {

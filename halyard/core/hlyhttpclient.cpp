@@ -9,17 +9,6 @@
 
 HLY_SET_LOCAL_LOGGER("halyard.http")
 
-// a check failure logged under a given expression text, as the check macros word it
-#define HLY_HTTP_LOG_CHECK_FAILURE(_level, _text, _result)                                     \
-    do {                                                                                       \
-        HLY_Logger* _hly_logger = _HLY_LocalLogger.Get();                                      \
-        if (_hly_logger && (_level) >= _hly_logger->GetLevel()) {                              \
-            _hly_logger->Log((_level), __FILE__, __LINE__, __func__,                           \
-                             "HLY_CHECK failed, result=%d (%s) [%s]", (int)(_result),          \
-                             HLY_ResultText(_result), (_text));                                \
-        }                                                                                      \
-    } while (0)
-
 #define HLY_HTTP_CLIENT_MAX_RECONNECTS   10
 #define HLY_HTTP_CLIENT_MAX_CONTINUATIONS 10
 #define HLY_HTTP_CLIENT_BUFFER_SIZE      4096
@@ -596,7 +585,7 @@ HLY_Result HLY_HttpClient::ReadResponse(HLY_InputStreamReference& input_stream,
     for (HLY_Cardinal interim = 0;; ++interim) {
         HLY_Result result = HLY_HttpResponse::Parse(*buffered, response);
         if (HLY_FAILED(result)) {
-            HLY_HTTP_LOG_CHECK_FAILURE(HLY_LOG_LEVEL_FINE, "(result)", result);
+            HLY_LOG_CHECK_FAILURE(HLY_LOG_LEVEL_FINE, "(result)", result);
             return result;
         }
         HLY_Int32 status = response->GetStatusCode();
@@ -686,10 +675,8 @@ HLY_Result HLY_HttpClient::SendRequestOnce(HLY_HttpRequest&        request,
         Connection* connection = nullptr;
         result = m_Connector->Connect(request.GetUrl(), *this, use_proxy ? &proxy : nullptr, http_1_1, connection);
         if (HLY_FAILED(result)) {
-            HLY_HTTP_LOG_CHECK_FAILURE(HLY_LOG_LEVEL_WARNING,
-                                       "(m_Connector->Connect(request.GetUrl(), *this, use_proxy?&proxy:0, "
-                                       "http_1_1, connection))",
-                                       result);
+            HLY_LOG_CHECK_FAILURE(HLY_LOG_LEVEL_WARNING, "(m_Connector->Connect(request.GetUrl(), *this, use_proxy?&proxy:0, "
+                                       "http_1_1, connection))", result);
             return result;
         }
         bool reconnect = connection->IsRecycled();
@@ -746,8 +733,7 @@ HLY_Result HLY_HttpClient::SendRequestOnce(HLY_HttpRequest&        request,
         if (!body_stream.IsNull()) {
             HLY_LOG_FINE("rewinding body stream in order to resend");
             if (HLY_FAILED(body_stream->Seek(0))) {
-                HLY_HTTP_LOG_CHECK_FAILURE(HLY_LOG_LEVEL_FINE, "(HLY_ERROR_HTTP_CANNOT_RESEND_BODY)",
-                                           HLY_ERROR_HTTP_CANNOT_RESEND_BODY);
+                HLY_LOG_CHECK_FAILURE(HLY_LOG_LEVEL_FINE, "(HLY_ERROR_HTTP_CANNOT_RESEND_BODY)", HLY_ERROR_HTTP_CANNOT_RESEND_BODY);
                 return HLY_ERROR_HTTP_CANNOT_RESEND_BODY;
             }
         }

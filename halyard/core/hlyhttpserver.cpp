@@ -30,15 +30,6 @@ HLY_TimeStamp MonotonicNow()
 }
 
 // the check message of a failed call, logged with the text of the call
-void LogCheck(int level, HLY_Result result, const char* text)
-{
-    HLY_Logger* logger = _HLY_LocalLogger.Get();
-    if (logger && level >= logger->GetLevel()) {
-        logger->Log(level, __FILE__, __LINE__, __func__, "HLY_CHECK failed, result=%d (%s) [%s]", (int)result,
-                    HLY_ResultText(result), text);
-    }
-}
-
 /*----------------------------------------------------------------------
 |   the built-in extension table; the first match wins
 +---------------------------------------------------------------------*/
@@ -634,7 +625,7 @@ HLY_Result HLY_HttpResponder::ParseRequest(HLY_HttpRequest*& request, const HLY_
     HLY_Result result = m_Input->ReadRequest(local_address, request);
     m_Limiter->ClearDeadline();
     if (HLY_FAILED(result)) {
-        LogCheck(HLY_LOG_LEVEL_FINE, result, "(HLY_HttpRequest::Parse(*m_Input, local_address, request))");
+        HLY_LOG_CHECK_FAILURE(HLY_LOG_LEVEL_FINE, "(HLY_HttpRequest::Parse(*m_Input, local_address, request))", result);
         return result;
     }
     m_Input->SetBufferSize(0);
@@ -684,12 +675,12 @@ HLY_Result HLY_HttpResponder::SendResponseHeaders(HLY_HttpResponse& response)
     HLY_MemoryStream buffer;
     HLY_Result       result = response.Emit(buffer);
     if (HLY_FAILED(result)) {
-        LogCheck(HLY_LOG_LEVEL_WARNING, result, "(response.Emit(buffer))");
+        HLY_LOG_CHECK_FAILURE(HLY_LOG_LEVEL_WARNING, "(response.Emit(buffer))", result);
         return result;
     }
     result = m_Output->WriteFully(buffer.GetData(), buffer.GetDataSize());
     if (HLY_FAILED(result)) {
-        LogCheck(HLY_LOG_LEVEL_WARNING, result, "(m_Output->WriteFully(buffer.GetData(), buffer.GetDataSize()))");
+        HLY_LOG_CHECK_FAILURE(HLY_LOG_LEVEL_WARNING, "(m_Output->WriteFully(buffer.GetData(), buffer.GetDataSize()))", result);
     }
     return result;
 }
@@ -758,11 +749,11 @@ HLY_Result HLY_HttpServer::WaitForNewClient(HLY_InputStreamReference&  input,
     HLY_Socket* client = nullptr;
     HLY_Result  result = m_Socket.WaitForNewClient(client, m_Config.m_ConnectionTimeout, socket_flags);
     if (result == HLY_ERROR_TIMEOUT) {
-        LogCheck(HLY_LOG_LEVEL_FINE, result, "(result)");
+        HLY_LOG_CHECK_FAILURE(HLY_LOG_LEVEL_FINE, "(result)", result);
         return result;
     }
     if (HLY_FAILED(result)) {
-        LogCheck(HLY_LOG_LEVEL_WARNING, result, "(result)");
+        HLY_LOG_CHECK_FAILURE(HLY_LOG_LEVEL_WARNING, "(result)", result);
         return result;
     }
     if (client == nullptr) return HLY_ERROR_INTERNAL;
@@ -861,7 +852,7 @@ HLY_Result HLY_HttpServer::RespondToClient(HLY_InputStreamReference&     input,
     HLY_HttpRequest*  request = nullptr;
     HLY_Result        result  = responder.ParseRequest(request, &context.GetLocalAddress());
     if (HLY_FAILED(result)) {
-        LogCheck(HLY_LOG_LEVEL_WARNING, result, "(responder.ParseRequest(request, &context.GetLocalAddress()))");
+        HLY_LOG_CHECK_FAILURE(HLY_LOG_LEVEL_WARNING, "(responder.ParseRequest(request, &context.GetLocalAddress()))", result);
         return result;
     }
     HLY_LOG_FINE("request, path=%s", request->GetUrl().FormatRequestTarget().GetChars());

@@ -274,6 +274,20 @@ private:
         }                                                                          \
     } while (0)
 
+// a failed check logged as the check macros word it, for checks they cannot
+// express: the expression text and, in the _F form, the function name given
+#define HLY_LOG_CHECK_FAILURE_F(_level, _function, _text, _result)                          \
+    do {                                                                                    \
+        HLY_Logger* _hly_logger = _HLY_LocalLogger.Get();                                   \
+        if (_hly_logger && (_level) >= _hly_logger->GetLevel()) {                           \
+            HLY_Result _hly_failed = (_result);                                             \
+            _hly_logger->Log((_level), __FILE__, __LINE__, (_function),                     \
+                             "HLY_CHECK failed, result=%d (%s) [%s]", (int)_hly_failed,     \
+                             HLY_ResultText(_hly_failed), (_text));                         \
+        }                                                                                   \
+    } while (0)
+#define HLY_LOG_CHECK_FAILURE(_level, _text, _result) HLY_LOG_CHECK_FAILURE_F(_level, __func__, _text, _result)
+
 #define HLY_CHECK(_x)                                                              \
     do {                                                                           \
         HLY_Result _hly_result = (_x);                                             \
