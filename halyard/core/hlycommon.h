@@ -55,15 +55,4 @@ public:
     }
 };
 
-// predicate: the element equals a given value
-template <typename T> class HLY_EqualsPredicate
-{
-public:
-    explicit HLY_EqualsPredicate(const T& value) : m_Value(value) {}
-    bool operator()(const T& other) const { return other == m_Value; }
-
-private:
-    T m_Value;
-};
-
 #endif // HLY_COMMON_H

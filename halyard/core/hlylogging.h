@@ -325,18 +325,4 @@ private:
 #define HLY_CHECK_POINTER_FINER(_p)     HLY_CHECK_POINTER_L(HLY_LOG_LEVEL_FINER,   _p)
 #define HLY_CHECK_POINTER_FINEST(_p)    HLY_CHECK_POINTER_L(HLY_LOG_LEVEL_FINEST,  _p)
 
-// label-based variants for functions that must clean up before returning
-#define HLY_CHECK_LABEL_L(_level, _x, _label)                                      \
-    do {                                                                           \
-        result = (_x);                                                             \
-        if (result != HLY_SUCCESS) {                                               \
-            HLY_LOG_X(_HLY_LocalLogger, _level,                                    \
-                      "HLY_CHECK failed, result=%d (%s) [%s]",                     \
-                      (int)result, HLY_ResultText(result), HLY_STRINGIFY((_x)));   \
-            goto _label;                                                           \
-        }                                                                          \
-    } while (0)
-#define HLY_CHECK_LABEL_SEVERE(_x, _label)  HLY_CHECK_LABEL_L(HLY_LOG_LEVEL_SEVERE,  _x, _label)
-#define HLY_CHECK_LABEL_WARNING(_x, _label) HLY_CHECK_LABEL_L(HLY_LOG_LEVEL_WARNING, _x, _label)
-
 #endif // HLY_LOGGING_H
