@@ -54,14 +54,6 @@ std::string Request(CVD_ActionReference& action)
     return S(text);
 }
 
-std::string Response(CVD_ActionReference& action)
-{
-    HLY_String             text;
-    HLY_StringOutputStream stream(&text);
-    EXPECT_EQ(HLY_SUCCESS, action->FormatSoapResponse(stream));
-    return S(text);
-}
-
 const char* const kHead = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<s:Envelope s:encodingStyle=\"http://schemas."
                           "xmlsoap.org/soap/encoding/\" xmlns:s=\"http://schemas.xmlsoap.org/soap/envelope/\"><s:Body>";
 
@@ -136,7 +128,9 @@ TEST(Soap, ArgumentsKeepTheirOrderAndValidation)
         mute->SetArgumentValue("CurrentMute", b.text);
         bool value = !b.value;
         EXPECT_EQ(b.result, mute->GetArgumentValue("CurrentMute", value)) << b.text;
-        if (b.result == HLY_SUCCESS) EXPECT_EQ(b.value, value) << b.text;
+        if (b.result == HLY_SUCCESS) {
+            EXPECT_EQ(b.value, value) << b.text;
+        }
     }
 }
 
@@ -289,7 +283,9 @@ Answer Serve(CVD_DeviceData& root, const char* path, const char* soap_action, co
     EXPECT_EQ(HLY_SUCCESS, CVD_Action::ProcessSoapRequest(root, request, context, response, &handler));
     HLY_String text;
     if (response.GetEntity()) CVD_HttpHelper::GetBody(response, text);
-    if (response.GetEntity()) EXPECT_NE(nullptr, response.GetHeaders().GetHeaderValue("Ext"));
+    if (response.GetEntity()) {
+        EXPECT_NE(nullptr, response.GetHeaders().GetHeaderValue("Ext"));
+    }
     return Answer{response.GetStatusCode(), S(response.GetReasonPhrase()), S(text)};
 }
 
