@@ -3,6 +3,7 @@
 
 #include <string>
 
+#include "CvdArgument.h"
 #include "CvdDeviceData.h"
 #include "CvdService.h"
 #include "CvdStateVariable.h"

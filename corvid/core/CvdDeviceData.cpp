@@ -46,6 +46,14 @@ const char* ResolveNamespace(const HLY_XmlElementNode* node, const char* namespc
     return namespc;
 }
 
+// value = the first max_size characters of text (0 = all), copying no more
+inline void AssignCut(HLY_String& value, const HLY_String& text, HLY_Cardinal max_size)
+{
+    HLY_Size length = text.GetLength();
+    if (max_size && length > max_size) length = max_size;
+    value.Assign(text.GetChars(), length);
+}
+
 } // namespace
 
 HLY_XmlElementNode* CVD_XmlHelper::GetChild(const HLY_XmlElementNode* node, const char* tag, const char* namespc)
@@ -112,9 +120,7 @@ HLY_Result CVD_XmlHelper::GetAttribute(const HLY_XmlElementNode* node,
     // attributes without a prefix have no namespace: "" looks those up
     const HLY_String* attribute = node->GetAttribute(name, namespc ? namespc : HLY_XML_ANY_NAMESPACE);
     if (attribute == nullptr) return HLY_FAILURE;
-    HLY_Size length = attribute->GetLength();
-    if (max_size && length > max_size) length = max_size;
-    value.Assign(attribute->GetChars(), length);
+    AssignCut(value, *attribute, max_size);
     return HLY_SUCCESS;
 }
 
