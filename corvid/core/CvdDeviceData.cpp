@@ -551,10 +551,10 @@ HLY_Result CVD_DeviceData::GetDescription(HLY_String& desc)
     HLY_CHECK_SEVERE(root.SetNamespaceUri("dlna", CVD_DLNA_NAMESPACE));
     HLY_CHECK_SEVERE(root.SetAttribute("", "configId", HLY_String::FromIntegerU(m_ConfigId)));
 
-    HLY_XmlElementNode* spec = new HLY_XmlElementNode("specVersion");
-    HLY_CHECK_SEVERE(root.AddChild(spec));
-    HLY_CHECK_SEVERE(CVD_XmlHelper::AddChildText(spec, "major", "1"));
-    HLY_CHECK_SEVERE(CVD_XmlHelper::AddChildText(spec, "minor", "1"));
+    HLY_XmlElementNode* version = new HLY_XmlElementNode("specVersion");
+    HLY_CHECK_SEVERE(root.AddChild(version));
+    HLY_CHECK_SEVERE(CVD_XmlHelper::AddChildText(version, "major", "1"));
+    HLY_CHECK_SEVERE(CVD_XmlHelper::AddChildText(version, "minor", "1"));
 
     HLY_CHECK_SEVERE(GetDescription(&root));
     HLY_CHECK_SEVERE(CVD_XmlHelper::Serialize(root, desc, true, 2));

@@ -308,10 +308,10 @@ HLY_Result CVD_Service::GetSCPDXML(HLY_String& scpd)
 {
     HLY_XmlElementNode top("scpd");
     HLY_CHECK_SEVERE(top.SetNamespaceUri("", CVD_SERVICE_NAMESPACE));
-    HLY_XmlElementNode* spec = new HLY_XmlElementNode("specVersion");
-    HLY_CHECK_SEVERE(top.AddChild(spec));
-    HLY_CHECK_SEVERE(CVD_XmlHelper::AddChildText(spec, "major", "1"));
-    HLY_CHECK_SEVERE(CVD_XmlHelper::AddChildText(spec, "minor", "0"));
+    HLY_XmlElementNode* version = new HLY_XmlElementNode("specVersion");
+    HLY_CHECK_SEVERE(top.AddChild(version));
+    HLY_CHECK_SEVERE(CVD_XmlHelper::AddChildText(version, "major", "1"));
+    HLY_CHECK_SEVERE(CVD_XmlHelper::AddChildText(version, "minor", "0"));
 
     HLY_XmlElementNode* actions = new HLY_XmlElementNode("actionList");
     HLY_CHECK_SEVERE(top.AddChild(actions));
