@@ -460,3 +460,23 @@ TEST(Gena, ControlPointRequests)
                      "</stateVariable></serviceStateTable></scpd>");
     EXPECT_EQ(HLY_FAILURE, CVD_EventSubscriber::CreateSubscribeRequest(quiet, "http://10.0.0.2/", 1800, request));
 }
+
+TEST(Gena, ModeratedVariablesArePublishedAtMostOncePerRate)
+{
+    Host host;
+    Sink sink;
+    ASSERT_EQ(HLY_SUCCESS, host.service->SetStateVariableRate("Direct", HLY_TimeInterval(1.0)));
+    ASSERT_EQ(200, host.Request("SUBSCRIBE", {{"NT", "upnp:event"}, {"CALLBACK", sink.Callback()}}).status);
+    ASSERT_TRUE(Eventually([&] { return sink.Count() == 1; }));
+
+    // three changes within a second: one publication now, one with the latest value a second later
+    for (const char* value : {"20", "21", "22"}) {
+        host.service->SetStateVariable("Direct", value);
+        HLY_System::Sleep(HLY_TimeInterval(0.15));
+    }
+    ASSERT_TRUE(Eventually([&] { return sink.Count() == 3; }, 3000));
+    HLY_System::Sleep(HLY_TimeInterval(0.3));
+    EXPECT_EQ(3u, sink.Count());
+    EXPECT_NE(std::string::npos, sink.At(1).body.find("<Direct>20</Direct>"));
+    EXPECT_NE(std::string::npos, sink.At(2).body.find("<Direct>22</Direct>"));
+}
