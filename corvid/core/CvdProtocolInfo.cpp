@@ -187,6 +187,8 @@ HLY_Result CVD_ProtocolInfo::ValidateExtra()
     HLY_List<FieldEntry> entries;
     HLY_Result           result = ParseExtra(m_Extra, entries);
     if (HLY_FAILED(result)) return result;
+    // only the four-text constructor can bring a ":" here, and its text form would not read back
+    if (m_Extra.Find(':') >= 0) result = HLY_ERROR_INVALID_SYNTAX;
 
     HLY_Size stage = 0;
     for (HLY_List<FieldEntry>::Iterator entry = entries.GetFirstItem(); entry && HLY_SUCCEEDED(result); ++entry) {

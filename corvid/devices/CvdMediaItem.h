@@ -79,7 +79,7 @@ public:
     virtual HLY_Result ToDidl(const HLY_String& filter, HLY_String& didl);
     virtual HLY_Result FromDidl(HLY_XmlElementNode* element);
 
-    bool IsContainer() const { return m_ObjectClass.m_Type.StartsWith("object.container"); }
+    virtual bool IsContainer() const { return false; }
 
     struct ObjectClass
     {
@@ -142,6 +142,7 @@ public:
     ~CVD_MediaContainer() override {}
 
     HLY_Result Reset() override;
+    bool IsContainer() const override { return true; }
     using CVD_MediaObject::ToDidl;
     HLY_Result ToDidl(HLY_UInt32 mask, HLY_String& didl) override;
     HLY_Result FromDidl(HLY_XmlElementNode* element) override;

@@ -69,6 +69,8 @@ TEST(CvdProtocolInfo, ParseAndFormat)
     CVD_ProtocolInfo four("http-get", "*", "audio/mpeg", "DLNA.ORG_PN=MP3");
     EXPECT_TRUE(four.IsValid());
     EXPECT_STREQ(four.GetDlnaPN(), "MP3");
+    // a fourth field with a ":" would write a text of more than four fields
+    EXPECT_FALSE(CVD_ProtocolInfo("http-get", "*", "audio/mpeg", "a:X_B=1").IsValid());
     EXPECT_STREQ(CVD_ProtocolInfo::GetMimeTypeFromProtocolInfo("http-get:*:image/png:*"), "image/png");
 }
 
