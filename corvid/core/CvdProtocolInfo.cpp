@@ -135,29 +135,48 @@ HLY_Result CVD_ProtocolInfo::Parse(const char* protocol_info)
 {
     m_Valid = false;
     if (protocol_info == nullptr || *protocol_info == '\0') return HLY_ERROR_INVALID_PARAMETERS;
-    HLY_List<HLY_String> fields = HLY_String(protocol_info).Split(":");
-    if (fields.GetItemCount() != 4) return HLY_ERROR_INVALID_SYNTAX;
-    HLY_List<HLY_String>::Iterator field = fields.GetFirstItem();
-    m_Protocol    = *field++;
-    m_Mask        = *field++;
-    m_ContentType = *field++;
-    m_Extra       = *field;
+    // exactly four fields: three colons
+    const char* colons[3];
+    int         count = 0;
+    for (const char* p = protocol_info; *p; ++p) {
+        if (*p != ':') continue;
+        if (count == 3) return HLY_ERROR_INVALID_SYNTAX;
+        colons[count++] = p;
+    }
+    if (count != 3) return HLY_ERROR_INVALID_SYNTAX;
+    m_Protocol.Assign(protocol_info, (HLY_Size)(colons[0] - protocol_info));
+    m_Mask.Assign(colons[0] + 1, (HLY_Size)(colons[1] - colons[0] - 1));
+    m_ContentType.Assign(colons[1] + 1, (HLY_Size)(colons[2] - colons[1] - 1));
+    m_Extra = colons[2] + 1;
     return ValidateExtra();
 }
 
 HLY_Result CVD_ProtocolInfo::ParseExtra(const HLY_String& extra, HLY_List<FieldEntry>& entries)
 {
     if (extra == "*") return HLY_SUCCESS;
-    HLY_String trimmed = extra;
-    trimmed.Trim(';');
-    HLY_List<HLY_String> pieces = trimmed.Split(";");
-    for (HLY_List<HLY_String>::Iterator piece = pieces.GetFirstItem(); piece; ++piece) {
-        HLY_List<HLY_String> parts = piece->Split("=");
-        if (parts.GetItemCount() != 2) {
+    const char* start = extra.GetChars();
+    const char* end   = start + extra.GetLength();
+    while (start < end && *start == ';') ++start;
+    while (end > start && end[-1] == ';') --end;
+    // each piece between semicolons is one name=value pair
+    for (const char* piece = start;;) {
+        const char* piece_end = piece;
+        while (piece_end < end && *piece_end != ';') ++piece_end;
+        const char* equals = nullptr;
+        int         count  = 0;
+        for (const char* p = piece; p < piece_end; ++p) {
+            if (*p == '=' && count++ == 0) equals = p;
+        }
+        if (count != 1) {
             HLY_LOG_CHECK_FAILURE(HLY_LOG_LEVEL_SEVERE, "(HLY_ERROR_INVALID_SYNTAX)", HLY_ERROR_INVALID_SYNTAX);
             return HLY_ERROR_INVALID_SYNTAX;
         }
-        entries.Add(FieldEntry(*parts.GetFirstItem(), *parts.GetLastItem()));
+        FieldEntry entry;
+        entry.m_Name.Assign(piece, (HLY_Size)(equals - piece));
+        entry.m_Value.Assign(equals + 1, (HLY_Size)(piece_end - equals - 1));
+        entries.Add(entry);
+        if (piece_end >= end) break;
+        piece = piece_end + 1;
     }
     return HLY_SUCCESS;
 }

@@ -169,7 +169,15 @@ HLY_Result CVD_Didl::FromDidl(const char* didl, CVD_MediaObjectListReference& ob
 
 HLY_String CVD_Didl::FormatTimeStamp(HLY_UInt32 seconds)
 {
-    return HLY_String::Format("%u:%02u:%02u.000", seconds / 3600, (seconds / 60) % 60, seconds % 60);
+    // by hand: objects are written by the thousand, and this is in each resource
+    HLY_String text = HLY_String::FromIntegerU(seconds / 3600);
+    char       rest[] = {':', 0, 0, ':', 0, 0, '.', '0', '0', '0', '\0'};
+    rest[1]           = (char)('0' + (seconds / 60) % 60 / 10);
+    rest[2]           = (char)('0' + (seconds / 60) % 60 % 10);
+    rest[4]           = (char)('0' + seconds % 60 / 10);
+    rest[5]           = (char)('0' + seconds % 60 % 10);
+    text.Append(rest, sizeof(rest) - 1);
+    return text;
 }
 
 HLY_Result CVD_Didl::ParseTimeStamp(const HLY_String& timestamp, HLY_UInt32& seconds)
@@ -195,17 +203,19 @@ void CVD_Didl::AppendXmlEscape(HLY_String& out, const char* in)
 {
     if (in == nullptr) return;
     // runs of plain bytes are copied at once
-    const char* run = in;
-    for (const char* p = in; *p; ++p) {
+    for (;;) {
+        size_t run = strcspn(in, "<>&\"'");
+        out.Append(in, (HLY_Size)run);
+        in += run;
+        if (*in == '\0') return;
         for (const Entity& entity : Entities) {
-            if (*p != entity.c) continue;
-            out.Append(run, (HLY_Size)(p - run));
-            out.Append(entity.text, entity.length);
-            run = p + 1;
-            break;
+            if (*in == entity.c) {
+                out.Append(entity.text, entity.length);
+                break;
+            }
         }
+        ++in;
     }
-    out.Append(run);
 }
 
 void CVD_Didl::AppendXmlUnEscape(HLY_String& out, const char* in)

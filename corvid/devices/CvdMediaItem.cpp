@@ -16,6 +16,8 @@ const HLY_Size MAX_TEXT = 1024;
 const HLY_Size MAX_SHORT_TEXT = 256;
 // "restricted", "searchable", "includeDerived": "true" at most, with room for "false"
 const HLY_Size MAX_FLAG_TEXT = 5;
+// what the DIDL-Lite text of one object is first given: most fit
+const HLY_Size DIDL_SCRATCH_SIZE = 4096;
 
 /*----------------------------------------------------------------------
 |   reading attributes and child texts of the parsed tree
@@ -427,10 +429,14 @@ HLY_Result CVD_MediaObject::FromDidl(HLY_XmlElementNode* entry)
         m_Resources.Add(resource);
     }
 
-    HLY_String didl = CVD_DIDL_HEADER;
+    // built in room enough for a typical object, then copied at its exact
+    // size: a big Browse answer holds thousands of these
+    HLY_String didl;
+    didl.Reserve(DIDL_SCRATCH_SIZE);
+    didl = CVD_DIDL_HEADER;
     HLY_CHECK_SEVERE(ToDidl(CVD_FILTER_MASK_ALL, didl));
     didl += CVD_DIDL_FOOTER;
-    m_Didl = std::move(didl);
+    m_Didl = didl;
     return HLY_SUCCESS;
 }
 
