@@ -241,6 +241,37 @@ TEST(CvdDidl, ResourceAttributes)
     }
 }
 
+// Reading a resource leaves its duration in the element in the written
+// form, or takes it out when it does not read.
+TEST(CvdDidl, DurationIsNormalisedInTheElement)
+{
+    struct Case {
+        const char* duration;
+        HLY_Int32   seconds;
+    } cases[] = {{"00:3:25.5", 205}, {"3:25", -1}};
+    for (const Case& c : cases) {
+        const char* duration = c.duration;
+        std::string   didl = Wrap(Item(std::string("<res duration=\"") + duration +
+                                       "\" protocolInfo=\"http-get:*:a/b:*\">http://h/a</res>"));
+        HLY_XmlParser parser;
+        HLY_XmlNode*  node = nullptr;
+        ASSERT_EQ(parser.Parse(didl.c_str(), node), HLY_SUCCESS);
+        std::unique_ptr<HLY_XmlNode> tree(node);
+        HLY_XmlElementNode*          item = node->AsElementNode()->GetChild("item", CVD_DIDL_NAMESPACE);
+        ASSERT_NE(item, nullptr);
+        CVD_MediaItem object;
+        ASSERT_EQ(object.FromDidl(item), HLY_SUCCESS);
+        const HLY_String* kept = item->GetChild("res", CVD_DIDL_NAMESPACE)->GetAttribute("duration");
+        EXPECT_EQ(object.m_Resources.GetFirstItem()->m_Duration, c.seconds);
+        if (c.seconds >= 0) {
+            ASSERT_NE(kept, nullptr);
+            EXPECT_STREQ(*kept, "0:03:25.000");
+        } else {
+            EXPECT_EQ(kept, nullptr) << duration;
+        }
+    }
+}
+
 // Writing follows the mask and the order of the elements; the creator and
 // genre defaults stay in the object.
 TEST(CvdDidl, WritingRules)
