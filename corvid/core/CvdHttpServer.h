@@ -36,6 +36,25 @@ public:
                              const HLY_HttpRequestContext& context,
                              HLY_HttpResponse&             response) override;
 
+    // Serves a file with the MIME type and DLNA headers for the client, byte
+    // ranges and If-Modified-Since. A path with a ".." segment, a backslash or
+    // a NUL is refused (404) before the file system is asked.
+    static HLY_Result ServeFile(const HLY_HttpRequest&        request,
+                                const HLY_HttpRequestContext& context,
+                                HLY_HttpResponse&             response,
+                                const HLY_String&             file_path);
+    static HLY_Result ServeStream(const HLY_HttpRequest&        request,
+                                  const HLY_HttpRequestContext& context,
+                                  HLY_HttpResponse&             response,
+                                  HLY_InputStreamReference&     stream,
+                                  const char*                   content_type);
+    // The file below root that a request path (still percent-encoded, relative
+    // to the handler's own path) names. HLY_ERROR_PERMISSION_DENIED for paths
+    // that would leave root: "..", encoded dots, slashes and backslashes,
+    // backslashes, NUL, and symbolic links on the way down (where a link
+    // points is not looked at).
+    static HLY_Result ResolveFilePath(const char* root, const char* url_path, HLY_String& file_path);
+
 protected:
     HLY_Reference<CVD_TaskManager> m_TaskManager;
     HLY_IpAddress                  m_Address;

@@ -149,10 +149,12 @@ HLY_String EscapeHtml(const HLY_String& text)
     return out;
 }
 
+} // namespace
+
 // A path below the file root may not climb out of it: no ".." segment,
 // no backslash (a separator elsewhere) and no NUL (which would cut the
 // name short for the file system).
-bool IsContainedPath(const HLY_String& relative)
+bool HLY_HttpIsContainedPath(const HLY_String& relative)
 {
     const char* chars  = relative.GetChars();
     HLY_Size    length = relative.GetLength();
@@ -168,8 +170,6 @@ bool IsContainedPath(const HLY_String& relative)
     }
     return true;
 }
-
-} // namespace
 
 /*----------------------------------------------------------------------
 |   HLY_HttpTimeLimitedInputStream
@@ -400,7 +400,7 @@ HLY_Result HLY_HttpFileRequestHandler::SetupResponse(HLY_HttpRequest&           
     if (!url_path.StartsWith(m_UrlRoot)) return HLY_ERROR_INVALID_PARAMETERS;
     // the path is decoded once: decoding the rest again would let "%252e" become "."
     HLY_String relative = url_path.SubString(m_UrlRoot.GetLength());
-    if (!IsContainedPath(relative)) {
+    if (!HLY_HttpIsContainedPath(relative)) {
         HLY_LOG_WARNING("refusing path outside the file root: %s", url_path.GetChars());
         return HLY_ERROR_PERMISSION_DENIED;
     }

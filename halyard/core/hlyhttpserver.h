@@ -98,6 +98,11 @@ extern const char* const HLY_HTTP_PAGE_INTERNAL_ERROR;
 // logging to its own channel.
 HLY_Result HLY_HttpSendEntityBody(HLY_HttpEntity* entity, HLY_OutputStream& output, HLY_LoggerReference& logger);
 
+// true when a path (already percent-decoded) has no ".." segment, no
+// backslash and no NUL, so that it cannot climb out of the directory below
+// which it is joined
+bool HLY_HttpIsContainedPath(const HLY_String& path);
+
 /*----------------------------------------------------------------------
 |   HLY_HttpRequestHandler
 +---------------------------------------------------------------------*/

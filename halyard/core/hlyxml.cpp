@@ -605,6 +605,21 @@ HLY_Result HLY_XmlElementNode::SetAttribute(const char* prefix, const char* name
     return m_Attributes.Add(new HLY_XmlAttribute(prefix, name, value));
 }
 
+HLY_Result HLY_XmlElementNode::RemoveAttribute(const char* prefix, const char* name)
+{
+    if (name == nullptr) return HLY_ERROR_INVALID_PARAMETERS;
+    prefix = NonNull(prefix);
+    for (HLY_List<HLY_XmlAttribute*>::Iterator it = m_Attributes.GetFirstItem(); it; ++it) {
+        HLY_XmlAttribute* attribute = *it;
+        if (attribute->m_Prefix == prefix && attribute->m_Name == name) {
+            m_Attributes.Erase(it);
+            delete attribute;
+            return HLY_SUCCESS;
+        }
+    }
+    return HLY_ERROR_NO_SUCH_ITEM;
+}
+
 const HLY_String* HLY_XmlElementNode::GetAttribute(const char* name, const char* namespc) const
 {
     if (name == nullptr) return nullptr;

@@ -163,6 +163,9 @@ public:
     // replaces the value of the attribute with that prefix and name, else appends one
     HLY_Result SetAttribute(const char* prefix, const char* name, const char* value);
     HLY_Result SetAttribute(const char* name, const char* value) { return SetAttribute(nullptr, name, value); }
+    // removes the attribute with that prefix and name; HLY_ERROR_NO_SUCH_ITEM when there is none
+    HLY_Result RemoveAttribute(const char* prefix, const char* name);
+    HLY_Result RemoveAttribute(const char* name) { return RemoveAttribute(nullptr, name); }
     // the first attribute of that name in the namespace: "*" = any,
     // null or "" = without prefix, else its prefix must resolve to the URI
     const HLY_String* GetAttribute(const char* name, const char* namespc = "") const;
