@@ -76,6 +76,8 @@ HLY_Result CVD_OutputDatagramStream::Write(const void* buffer, HLY_Size bytes_to
 
 HLY_Result CVD_OutputDatagramStream::Flush()
 {
+    // nothing written, nothing to send: an empty datagram would still go out
+    if (m_Buffer.GetDataSize() == 0) return HLY_SUCCESS;
     HLY_Result result = m_Socket->Send(m_Buffer, m_Address);
     m_Buffer.SetDataSize(0);
     return result;

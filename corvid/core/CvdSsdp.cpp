@@ -133,7 +133,8 @@ HLY_Result CVD_UPnPMessageHelper::GetNetworkInterfaces(HLY_List<HLY_NetworkInter
             HLY_NetworkInterface* candidate = *it;
             if (candidate == nullptr || candidate->GetAddresses().GetItemCount() == 0) continue;
             HLY_Flags flags = candidate->GetFlags();
-            if (!(flags & HLY_NETWORK_INTERFACE_FLAG_MULTICAST)) continue;
+            // loopback carries multicast without saying so (Linux does not flag it)
+            if (!(flags & (HLY_NETWORK_INTERFACE_FLAG_MULTICAST | HLY_NETWORK_INTERFACE_FLAG_LOOPBACK))) continue;
             if (flags & HLY_NETWORK_INTERFACE_FLAG_POINT_TO_POINT) continue;
             bool take;
             if (flags & HLY_NETWORK_INTERFACE_FLAG_LOOPBACK) {
@@ -446,8 +447,8 @@ void CVD_SsdpSearchTask::DoRun()
             CVD_OutputDatagramStream output_stream(m_Socket, 4096, &target);
             // two identical datagrams: one lost on the way costs no cycle
             for (int i = 0; i < 2; ++i) {
+                // the write flushes: one datagram each
                 result = HLY_HttpClient::WriteRequest(output_stream, *m_Request, false);
-                if (HLY_SUCCEEDED(result)) result = output_stream.Flush();
                 if (HLY_FAILED(result)) {
                     HLY_LOG_CHECK_FAILURE(HLY_LOG_LEVEL_SEVERE,
                                           "(HLY_HttpClient::WriteRequest( *output_stream.AsPointer(), *m_Request, false))",
