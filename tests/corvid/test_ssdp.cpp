@@ -136,6 +136,7 @@ TEST(SsdpParse, OneDatagramIsOneMessageOrNothing)
         {"LF only", "M-SEARCH * HTTP/1.1\nST: ssdp:all\n\n", true, 1},
         {"request line with its empty line", "NOTIFY * HTTP/1.1\r\n\r\n", true, 0},
         {"trailing bytes after the head are not a second message", notify + "NOTIFY * HTTP/1.1\r\n\r\n", true, 4},
+        {"a folded line after a line that is no header", "NOTIFY * HTTP/1.1\r\nNT: a\r\njunk\r\n USN: b\r\n\r\n", true, 1},
         {"request line only", "NOTIFY * HTTP/1.1", false, 0},
         {"truncated head", notify.substr(0, 50), false, 0},
         {"NUL byte", with_nul, false, 0},
@@ -154,6 +155,17 @@ TEST(SsdpParse, OneDatagramIsOneMessageOrNothing)
         EXPECT_EQ(request != nullptr, c.parses);
         if (request) {
             EXPECT_EQ(request->GetHeaders().GetHeaders().GetItemCount(), c.headers);
+            // written out and read again, the head is the same
+            HLY_MemoryStream emitted;
+            request->Emit(emitted);
+            HLY_HttpRequest* again = nullptr;
+            ASSERT_EQ(CVD_UPnPMessageHelper::ParseRequest(emitted.GetData(), emitted.GetDataSize(), nullptr, again),
+                      HLY_SUCCESS);
+            HLY_MemoryStream emitted_again;
+            again->Emit(emitted_again);
+            EXPECT_EQ(std::string((const char*)emitted_again.GetData(), emitted_again.GetDataSize()),
+                      std::string((const char*)emitted.GetData(), emitted.GetDataSize()));
+            delete again;
         }
         delete request;
 
