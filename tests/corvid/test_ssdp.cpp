@@ -17,6 +17,8 @@
 #include "CvdTaskManager.h"
 #include "CvdUPnP.h"
 #include "hlydatabuffer.h"
+#include "hlyloghandlers.h"
+#include "hlylogging.h"
 #include "hlysystem.h"
 #include "../testsupport.h"
 
@@ -249,10 +251,22 @@ public:
     HLY_SharedVariable m_Release;
 };
 
+std::atomic<int> g_DropLines{0};
+void CountDropLines(const HLY_LogRecord& record)
+{
+    if (strstr(record.m_Message, "too many M-SEARCH requests")) ++g_DropLines;
+}
+
 } // namespace
 
 TEST(SsdpSearchResponder, AdmitsWellFormedLocalSearchesUpToTheCap)
 {
+    // the drops of one burst make one log line
+    HLY_LogCustomHandler::SetCustomHandlerFunction(CountDropLines);
+    ASSERT_EQ(HLY_LogManager::Reconfigure("plist:.handlers=;corvid.core.ssdp.level=WARNING;"
+                                          "corvid.core.ssdp.handlers=CustomHandler;corvid.core.ssdp.forward=off"),
+              HLY_SUCCESS);
+
     HeldDevice              device;
     CVD_SsdpSearchResponder responder(&device, 2);
     CVD_TaskManager         tasks;
@@ -299,6 +313,9 @@ TEST(SsdpSearchResponder, AdmitsWellFormedLocalSearchesUpToTheCap)
     // two answers may wait; the rest is dropped
     for (int i = 0; i < 10; ++i) responder.OnSsdpPacket(*search(good), local, tasks);
     EXPECT_EQ(responder.GetDroppedCount(), 8u);
+    EXPECT_EQ(g_DropLines, 1);
+    HLY_LogCustomHandler::SetCustomHandlerFunction(nullptr);
+    HLY_LogManager::Reconfigure(nullptr);
     EXPECT_TRUE(Eventually([&]() { return device.m_Answering == 2; }));
     EXPECT_EQ(responder.GetPendingCount(), 2u);
 

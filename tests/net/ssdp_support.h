@@ -96,10 +96,11 @@ public:
             }
             m_Ok = ok && m_Fd >= 0;
             {
+                // notified under the lock: the waiting constructor owns the condition
                 std::lock_guard<std::mutex> guard(ready_lock);
                 started = true;
+                ready.notify_one();
             }
-            ready.notify_one();
             while (m_Ok && !m_Stop) Receive();
         });
         std::unique_lock<std::mutex> guard(ready_lock);
