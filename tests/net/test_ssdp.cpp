@@ -285,8 +285,9 @@ TEST(SsdpEngine, FloodOfMSearchKeepsThreadsAndMemoryBounded)
 
     EXPECT_GT(sent, kRate * kSeconds * 9 / 10);
     EXPECT_GT(device->m_Responder.GetDroppedCount(), 0u);
-    // the cap, and the sampler's and the peer socket's threads
-    EXPECT_LE(threads_peak, threads_before + CVD_SSDP_MAX_PENDING_SEARCH_RESPONSES + 2);
+    // the cap, the sampler's and the peer socket's threads, and a few threads
+    // whose task has already given its slot back while the thread itself exits
+    EXPECT_LE(threads_peak, threads_before + CVD_SSDP_MAX_PENDING_SEARCH_RESPONSES + 2 + 4);
     EXPECT_LT(rss_peak - rss_before, 64 * 1024);
 
     // the listener lives on: the next NOTIFY is heard
