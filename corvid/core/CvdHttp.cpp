@@ -1,4 +1,5 @@
 #include "CvdHttp.h"
+#include "CvdDeviceData.h"
 #include "hlystreams.h"
 #include "hlyxml.h"
 
@@ -66,20 +67,7 @@ HLY_Result CVD_HttpHelper::ParseBody(const HLY_HttpMessage& message, HLY_XmlElem
     tree = nullptr;
     HLY_String body;
     HLY_CHECK_WARNING(GetBody(message, body));
-
-    HLY_XmlParser parser;
-    HLY_XmlNode*  node   = nullptr;
-    HLY_Result    result = parser.Parse(body.GetChars(), body.GetLength(), node);
-    if (HLY_FAILED(result)) {
-        delete node;
-        return result;
-    }
-    tree = node ? node->AsElementNode() : nullptr;
-    if (tree == nullptr) {
-        delete node;
-        return HLY_ERROR_INVALID_SYNTAX;
-    }
-    return HLY_SUCCESS;
+    return CVD_XmlHelper::Parse(body.GetChars(), body.GetLength(), tree);
 }
 
 HLY_Result CVD_HttpHelper::GetHost(const HLY_HttpRequest& request, HLY_String& host)

@@ -1,0 +1,40 @@
+// Service descriptions (SCPDs): read, written back, and the written text
+// read again into as many actions and variables.
+
+#include <string>
+
+#include "CvdArgument.h"
+#include "CvdDeviceData.h"
+#include "CvdService.h"
+#include "CvdStateVariable.h"
+#include "fuzz_common.h"
+
+extern "C" int LLVMFuzzerInitialize(int*, char***)
+{
+    fuzz::EnableLogging();
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    if (size > FUZZ_MAX_INPUT) return 0;
+    std::string    text((const char*)data, size);
+    CVD_DeviceData device(HLY_HttpUrl("http://10.0.0.2/d.xml"), "u");
+    CVD_Service    service(&device, "urn:x:service:S:1", "id");
+    if (HLY_FAILED(service.SetSCPDXML(text.c_str()))) return 0;
+
+    // every argument refers to a variable of the same service
+    for (HLY_Ordinal i = 0; i < service.GetActionDescs().GetItemCount(); i++) {
+        CVD_ActionDesc* action = service.GetActionDescs()[i];
+        for (HLY_Ordinal j = 0; j < action->GetArgumentDescs().GetItemCount(); j++) {
+            FUZZ_CHECK(action->GetArgumentDescs()[j]->GetRelatedStateVariable()->GetService() == &service);
+        }
+    }
+    HLY_String written;
+    FUZZ_CHECK(HLY_SUCCEEDED(service.GetSCPDXML(written)));
+    CVD_Service again(&device, "urn:x:service:S:1", "id");
+    FUZZ_CHECK(HLY_SUCCEEDED(again.SetSCPDXML(written)));
+    FUZZ_CHECK(again.GetActionDescs().GetItemCount() == service.GetActionDescs().GetItemCount());
+    FUZZ_CHECK(again.GetStateVariables().GetItemCount() == service.GetStateVariables().GetItemCount());
+    return 0;
+}
