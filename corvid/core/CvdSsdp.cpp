@@ -246,10 +246,28 @@ HLY_Result CVD_SsdpSender::FormatPacket(HLY_HttpMessage& message, const char* us
     return HLY_SUCCESS;
 }
 
-HLY_Result CVD_SsdpSender::SendPacket(HLY_MemoryStream& stream, HLY_UdpSocket& socket, const HLY_SocketAddress* address)
+template <typename M>
+HLY_Result CVD_SsdpSender::Send(M&                       message,
+                                const char*              usn,
+                                const char*              target,
+                                HLY_UdpSocket&           socket,
+                                bool                     notify,
+                                const HLY_SocketAddress* address,
+                                const char*              check_text,
+                                const char*              log_prefix)
 {
+    HLY_Result result = FormatPacket(message, usn, target, notify);
+    if (HLY_FAILED(result)) {
+        HLY_LOG_CHECK_FAILURE(HLY_LOG_LEVEL_SEVERE, check_text, result);
+        return result;
+    }
+    CVD_HttpHelper::ToLog(_HLY_LocalLogger, HLY_LOG_LEVEL_FINER, log_prefix, &message);
+
+    HLY_MemoryStream stream;
+    result = message.Emit(stream);
+    if (HLY_FAILED(result)) return result;
     HLY_DataBuffer packet(stream.GetData(), stream.GetDataSize(), false);
-    HLY_Result     result = socket.Send(packet, address);
+    result = socket.Send(packet, address);
     if (HLY_FAILED(result)) HLY_LOG_CHECK_FAILURE(HLY_LOG_LEVEL_WARNING, "(socket.Send(packet, addr))", result);
     return result;
 }
@@ -261,18 +279,9 @@ HLY_Result CVD_SsdpSender::SendSsdp(HLY_HttpRequest&         request,
                                     bool                     notify,
                                     const HLY_SocketAddress* address)
 {
-    HLY_Result result = FormatPacket(request, usn, target, notify);
-    if (HLY_FAILED(result)) {
-        HLY_LOG_CHECK_FAILURE(HLY_LOG_LEVEL_SEVERE, "(FormatPacket(request, usn, target, socket, notify))", result);
-        return result;
-    }
     HLY_String prefix = HLY_String::Format("Sending SSDP %s packet for %s", request.GetMethod().GetChars(), usn);
-    CVD_HttpHelper::ToLog(_HLY_LocalLogger, HLY_LOG_LEVEL_FINER, prefix, &request);
-
-    HLY_MemoryStream stream;
-    result = request.Emit(stream, false);
-    if (HLY_FAILED(result)) return result;
-    return SendPacket(stream, socket, address);
+    return Send(request, usn, target, socket, notify, address, "(FormatPacket(request, usn, target, socket, notify))",
+                prefix);
 }
 
 HLY_Result CVD_SsdpSender::SendSsdp(HLY_HttpResponse&        response,
@@ -282,17 +291,8 @@ HLY_Result CVD_SsdpSender::SendSsdp(HLY_HttpResponse&        response,
                                     bool                     notify,
                                     const HLY_SocketAddress* address)
 {
-    HLY_Result result = FormatPacket(response, usn, target, notify);
-    if (HLY_FAILED(result)) {
-        HLY_LOG_CHECK_FAILURE(HLY_LOG_LEVEL_SEVERE, "(FormatPacket(response, usn, target, socket, notify))", result);
-        return result;
-    }
-    CVD_HttpHelper::ToLog(_HLY_LocalLogger, HLY_LOG_LEVEL_FINER, "Sending SSDP Response:", &response);
-
-    HLY_MemoryStream stream;
-    result = response.Emit(stream);
-    if (HLY_FAILED(result)) return result;
-    return SendPacket(stream, socket, address);
+    return Send(response, usn, target, socket, notify, address,
+                "(FormatPacket(response, usn, target, socket, notify))", "Sending SSDP Response:");
 }
 
 /*----------------------------------------------------------------------

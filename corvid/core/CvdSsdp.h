@@ -173,7 +173,16 @@ public:
 
 private:
     static HLY_Result FormatPacket(HLY_HttpMessage& message, const char* usn, const char* target, bool notify);
-    static HLY_Result SendPacket(HLY_MemoryStream& stream, HLY_UdpSocket& socket, const HLY_SocketAddress* address);
+    // formats, logs and sends either kind of message
+    template <typename M>
+    static HLY_Result Send(M&                       message,
+                           const char*              usn,
+                           const char*              target,
+                           HLY_UdpSocket&           socket,
+                           bool                     notify,
+                           const HLY_SocketAddress* address,
+                           const char*              check_text,
+                           const char*              log_prefix);
 };
 
 /*----------------------------------------------------------------------

@@ -26,13 +26,6 @@ using namespace testsupport;
 
 namespace {
 
-std::string Emitted(const HLY_HttpRequest& request)
-{
-    HLY_MemoryStream stream;
-    request.Emit(stream);
-    return std::string((const char*)stream.GetData(), stream.GetDataSize());
-}
-
 double CpuSeconds()
 {
     rusage usage{};
@@ -41,35 +34,6 @@ double CpuSeconds()
 }
 
 } // namespace
-
-TEST(SsdpMessageHelper, SettersWriteInCallOrderAndReplace)
-{
-    HLY_HttpRequest request(HLY_HttpUrl("239.255.255.250", 1900, "*"), "NOTIFY", HLY_HTTP_PROTOCOL_1_1);
-    CVD_UPnPMessageHelper::SetHost(request, "239.255.255.250:1900");
-    CVD_UPnPMessageHelper::SetLeaseTime(request, HLY_TimeInterval::FromSeconds(1800));
-    CVD_UPnPMessageHelper::SetServer(request, "first");
-    CVD_UPnPMessageHelper::SetServer(request, "second", false);
-    CVD_UPnPMessageHelper::SetNTS(request, "ssdp:alive");
-    CVD_UPnPMessageHelper::SetUSN(request, "uuid:a");
-    CVD_UPnPMessageHelper::SetNT(request, "upnp:rootdevice");
-    CVD_UPnPMessageHelper::SetMX(request, 3);
-    CVD_UPnPMessageHelper::SetBootId(request, 12);
-    // a second value replaces the first in its place
-    CVD_UPnPMessageHelper::SetUSN(request, "uuid:b");
-    EXPECT_EQ(Emitted(request), "NOTIFY * HTTP/1.1\r\nHost: 239.255.255.250:1900\r\nCache-Control: max-age=1800\r\n"
-                                "Server: first\r\nNTS: ssdp:alive\r\nUSN: uuid:b\r\nNT: upnp:rootdevice\r\nMX: 3\r\n"
-                                "BOOTID.UPNP.ORG: 12\r\n\r\n");
-    HLY_UInt32 mx = 0;
-    EXPECT_EQ(CVD_UPnPMessageHelper::GetMX(request, mx), HLY_SUCCESS);
-    EXPECT_EQ(mx, 3u);
-    ASSERT_NE(CVD_UPnPMessageHelper::GetUSN(request), nullptr);
-    EXPECT_EQ(*CVD_UPnPMessageHelper::GetUSN(request), "uuid:b");
-    EXPECT_EQ(CVD_UPnPMessageHelper::GetLocation(request), nullptr);
-
-    CVD_UPnPMessageHelper::SetDate(request);
-    std::regex rfc1123("[A-Z][a-z]{2}, \\d{2} [A-Z][a-z]{2} \\d{4} \\d{2}:\\d{2}:\\d{2} GMT");
-    EXPECT_TRUE(std::regex_match(request.GetHeaders().GetHeaderValue("Date")->GetChars(), rfc1123));
-}
 
 TEST(SsdpMessageHelper, LeaseTimes)
 {
