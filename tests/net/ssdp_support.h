@@ -37,6 +37,7 @@ struct Datagram
     int         ttl = -1;
     std::string from;
     int         port = 0;
+    std::chrono::steady_clock::time_point at;
 };
 
 inline std::string Text(const HLY_String& s) { return std::string(s.GetChars(), s.GetLength()); }
@@ -172,6 +173,7 @@ private:
         char text[INET_ADDRSTRLEN];
         d.from = inet_ntop(AF_INET, &from.sin_addr, text, sizeof(text));
         d.port = ntohs(from.sin_port);
+        d.at   = std::chrono::steady_clock::now();
         std::lock_guard<std::mutex> guard(m_Lock);
         m_Received.push_back(d);
     }

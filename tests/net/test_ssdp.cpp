@@ -31,12 +31,12 @@ std::vector<std::pair<std::string, std::string>> Pairs(const TestDevice& device)
 bool IsNotify(const Datagram& d) { return d.bytes.rfind("NOTIFY ", 0) == 0; }
 
 // one announcement pass of the device over the veth, as the announce task makes it
-void AnnounceOnVeth(TestDevice& device, CVD_SsdpAnnounceType type)
+void AnnounceOnVeth(TestDevice& device, CVD_SsdpAnnounceType type, bool broadcast)
 {
     HLY_List<HLY_NetworkInterface*> interfaces;
     ASSERT_EQ(CVD_UPnPMessageHelper::GetNetworkInterfaces(interfaces, false), HLY_SUCCESS);
     ASSERT_EQ(interfaces.GetItemCount(), 1u) << "the test network has one interface besides loopback";
-    interfaces.Apply(CVD_SsdpAnnounceInterfaceIterator(&device, type));
+    interfaces.Apply(CVD_SsdpAnnounceInterfaceIterator(&device, type, broadcast));
     interfaces.Apply(HLY_ObjectDeleter());
 }
 
@@ -75,6 +75,26 @@ TEST(SsdpWire, SearchTaskSendsTwoIdenticalMSearchesWithTtl2AndMxRaised)
     EXPECT_EQ(got[0].port, got[1].port);
 }
 
+TEST(SsdpWire, SearchEveryTwoSecondsRepeatsEveryFive)
+{
+    TESTNET_REQUIRED();
+    PeerSocket capture;
+    ASSERT_TRUE(capture.Ok());
+    CVD_SsdpSearchTask* task = nullptr;
+    ASSERT_EQ(CVD_SsdpSearchTask::Create(nullptr, LocalAddress(), "upnp:rootdevice", 5, HLY_TimeInterval::FromSeconds(2),
+                                         task),
+              HLY_SUCCESS);
+    CVD_TaskManager tasks;
+    ASSERT_EQ(tasks.StartTask(task), HLY_SUCCESS);
+    std::vector<Datagram> got = capture.WaitFor(4, 6000);
+    tasks.StopAllTasks();
+    ASSERT_EQ(got.size(), 4u);
+    long apart = (long)std::chrono::duration_cast<std::chrono::milliseconds>(got[2].at - got[0].at).count();
+    EXPECT_GE(apart, 4900);
+    EXPECT_LE(apart, 5500);
+    EXPECT_EQ(Header(got[2].bytes, "MX"), "5");
+}
+
 TEST(SsdpWire, AnnouncementsAliveByebyeUpdate)
 {
     TESTNET_REQUIRED();
@@ -84,23 +104,29 @@ TEST(SsdpWire, AnnouncementsAliveByebyeUpdate)
         CVD_SsdpAnnounceType type;
         std::string          head; // what follows Host, before NTS
         const char*          nts;
+        bool                 broadcast;
     } cases[] = {
         {CVD_ANNOUNCETYPE_ALIVE,
-         "Location: " + Location() + "\r\nCache-Control: max-age=1800\r\nServer: " + kServer + "\r\n", "ssdp:alive"},
-        {CVD_ANNOUNCETYPE_BYEBYE, "", "ssdp:byebye"},
-        {CVD_ANNOUNCETYPE_UPDATE, "Location: " + Location() + "\r\nNEXTBOOTID.UPNP.ORG: 7\r\n", "ssdp:update"},
+         "Location: " + Location() + "\r\nCache-Control: max-age=1800\r\nServer: " + kServer + "\r\n", "ssdp:alive",
+         false},
+        {CVD_ANNOUNCETYPE_BYEBYE, "", "ssdp:byebye", false},
+        {CVD_ANNOUNCETYPE_UPDATE, "Location: " + Location() + "\r\nNEXTBOOTID.UPNP.ORG: 7\r\n", "ssdp:update", false},
+        // the subnet broadcast variant keeps the multicast Host
+        {CVD_ANNOUNCETYPE_BYEBYE, "", "ssdp:byebye", true},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.nts);
+        SCOPED_TRACE(std::string(c.nts) + (c.broadcast ? " broadcast" : ""));
         PeerSocket capture;
         ASSERT_TRUE(capture.Ok());
-        AnnounceOnVeth(device, c.type);
+        AnnounceOnVeth(device, c.type, c.broadcast);
         std::vector<Datagram> got = capture.WaitFor(pairs.size(), 3000, IsNotify);
         ASSERT_EQ(got.size(), pairs.size());
         for (size_t i = 0; i < pairs.size(); ++i) {
             EXPECT_EQ(got[i].bytes, "NOTIFY * HTTP/1.1\r\nHost: 239.255.255.250:1900\r\n" + c.head + "NTS: " + c.nts +
                                         "\r\nUSN: " + pairs[i].second + "\r\nNT: " + pairs[i].first + "\r\n\r\n");
-            EXPECT_EQ(got[i].ttl, 2);
+            if (!c.broadcast) {
+                EXPECT_EQ(got[i].ttl, 2);
+            }
         }
     }
 }
@@ -193,6 +219,9 @@ TEST(SsdpEngine, LifecycleStartStopTwiceAndThreadsEndWithStop)
                                 "239.255.255.250", 1900));
         EXPECT_TRUE(Eventually([&]() { return early->Packets().size() == 1 && late->Packets().size() == 1; }, 3000));
         EXPECT_GT(ThreadCount(), threads_before);
+        // removed from a running engine: stopped, and deaf from then on
+        EXPECT_EQ(second.RemoveCtrlPoint(late_ref), HLY_SUCCESS);
+        EXPECT_EQ(late->m_Stops, 1);
 
         EXPECT_EQ(first.Stop(), HLY_SUCCESS);
         EXPECT_EQ(first.Stop(), HLY_ERROR_INVALID_STATE);
