@@ -35,7 +35,7 @@ class CVD_TaskManager;
 #define CVD_SSDP_DATAGRAM_BUFFER_SIZE 2000
 // the largest datagram the SSDP parsers look at: bounds the work per datagram
 #define CVD_SSDP_MAX_DATAGRAM_SIZE 8192
-// searches ask for answers within at most this many seconds, whatever MX says
+// a device answers a search within at most this many seconds, whatever its MX asks
 #define CVD_SSDP_MAX_RESPONSE_DELAY 5
 // response tasks of one device that may wait at once: each is a thread, and
 // a flood of M-SEARCH must not turn into a flood of threads. Legitimate
