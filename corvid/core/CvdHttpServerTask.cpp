@@ -35,7 +35,7 @@ void SetPage(HLY_HttpResponse& response, int status, const char* reason, const c
 +---------------------------------------------------------------------*/
 CVD_HttpServerSocketTask::CVD_HttpServerSocketTask(HLY_Socket* socket, bool stay_alive_forever)
     : m_Socket(socket), m_StayAliveForever(stay_alive_forever), m_ReadTimeout(CVD_HTTP_SERVER_DEFAULT_READ_TIMEOUT),
-      m_Limiter(nullptr)
+      m_LastSourceError(HLY_SUCCESS), m_Limiter(nullptr)
 {
     if (m_Socket) {
         m_Socket->SetReadTimeout(m_ReadTimeout);
@@ -127,6 +127,10 @@ void CVD_HttpServerSocketTask::DoRun()
         if (!m_StayAliveForever) break;
         // an ended or cancelled stream gives nothing more, not even to a task that stays alive
         if (result == HLY_ERROR_EOS || result == HLY_ERROR_CANCELLED) break;
+        // a socket that fails at once, again and again, must not make this loop spin
+        if (HLY_FAILED(result) && HLY_FAILED(m_LastSourceError) && m_LastSourceError != HLY_ERROR_TIMEOUT) {
+            if (IsAborting(CVD_HTTP_SERVER_SOCKET_ERROR_BACKOFF)) break;
+        }
     }
     m_Limiter = nullptr;
 }
@@ -144,7 +148,11 @@ HLY_Result CVD_HttpServerSocketTask::Read(HLY_BufferedInputStreamReference& buff
     }
 
     buffered_input_stream->SetBufferSize(4096);
-    if (m_Limiter) m_Limiter->SetDeadline(m_ReadTimeout);
+    if (m_Limiter) {
+        m_Limiter->SetDeadline(m_ReadTimeout);
+        m_Limiter->ClearLastSourceError();
+    }
+    m_LastSourceError = HLY_SUCCESS;
 
     HLY_HttpRequestInputStream* bounded = dynamic_cast<HLY_HttpRequestInputStream*>(buffered_input_stream.AsPointer());
     HLY_Result res = bounded ? bounded->ReadRequest(&info.local_address, request)
@@ -152,7 +160,10 @@ HLY_Result CVD_HttpServerSocketTask::Read(HLY_BufferedInputStreamReference& buff
     if (HLY_SUCCEEDED(res) && request == nullptr) res = HLY_FAILURE;
     if (HLY_FAILED(res)) {
         if (res != HLY_ERROR_TIMEOUT && res != HLY_ERROR_EOS) HLY_LOG_CHECK_FAILURE(HLY_LOG_LEVEL_WARNING, "(res)", res);
-        if (m_Limiter) m_Limiter->ClearDeadline();
+        if (m_Limiter) {
+            m_LastSourceError = m_Limiter->GetLastSourceError();
+            m_Limiter->ClearDeadline();
+        }
         return res;
     }
 

@@ -15,6 +15,9 @@ class CVD_TaskManager;
 #define CVD_HTTP_SERVER_DEFAULT_WRITE_TIMEOUT 600000
 // request bodies are read into memory before the handler runs
 #define CVD_HTTP_SERVER_MAX_REQUEST_BODY_SIZE (4 * 1024 * 1024)
+// a task that stays alive forever waits this long after its socket failed
+// a read, so that a socket which keeps failing does not cost a core
+#define CVD_HTTP_SERVER_SOCKET_ERROR_BACKOFF 100
 
 /*----------------------------------------------------------------------
 |   CVD_HttpServerSocketTask: reads requests from one connection and
@@ -57,6 +60,9 @@ protected:
     HLY_Socket* m_Socket;
     bool        m_StayAliveForever;
     HLY_Timeout m_ReadTimeout;
+    // the failure of the socket in the last Read (HLY_SUCCESS when the
+    // socket delivered and only the request was at fault); Read sets it
+    HLY_Result  m_LastSourceError;
 
 private:
     // the time-limited input under the buffered stream of the connection

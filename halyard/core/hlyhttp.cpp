@@ -55,9 +55,12 @@ HLY_Result HLY_HttpHeaders::Parse(HLY_BufferedInputStream& stream)
             return HLY_ERROR_OUT_OF_RESOURCES;
         }
 
-        if (header_pending && (line[0] == ' ' || line[0] == '\t')) {
-            // a folded line continues the pending value
-            header_value.Append(line.GetChars() + 1, line.GetLength() - 1);
+        if (line[0] == ' ' || line[0] == '\t') {
+            // a folded line continues the pending value; after a line that
+            // was no header it continues nothing and is dropped, for taken
+            // as a name with blanks in front it would fold into the header
+            // before it once the head is written out again
+            if (header_pending) header_value.Append(line.GetChars() + 1, line.GetLength() - 1);
             continue;
         }
         if (header_pending) {

@@ -43,6 +43,7 @@ public:
     void ClearDeadline() { SetDeadline(HLY_TIMEOUT_INFINITE); }
     // the result of the last failed read of the source (HLY_SUCCESS while none failed)
     HLY_Result GetLastSourceError() const { return m_LastSourceError; }
+    void ClearLastSourceError() { m_LastSourceError = HLY_SUCCESS; }
 
     HLY_Result Read(void* buffer, HLY_Size bytes_to_read, HLY_Size* bytes_read = nullptr) override;
     HLY_Result Seek(HLY_Position) override { return HLY_ERROR_NOT_SUPPORTED; }

@@ -39,6 +39,17 @@ private:
     unsigned char m_Address[4];
 };
 
+// the list predicate that matches an equal address
+class HLY_IpAddressFinder
+{
+public:
+    explicit HLY_IpAddressFinder(const HLY_IpAddress& address) : m_Address(address) {}
+    bool operator()(const HLY_IpAddress& address) const { return address == m_Address; }
+
+private:
+    HLY_IpAddress m_Address;
+};
+
 /*----------------------------------------------------------------------
 |   HLY_SocketAddress: an address and a port
 +---------------------------------------------------------------------*/

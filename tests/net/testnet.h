@@ -34,16 +34,23 @@ inline bool Inside()
         if (!testnet::Inside()) GTEST_SKIP() << "runs only inside scripts/testnet"; \
     } while (0)
 
-// Runs a function on a thread that lives in the peer namespace; sockets it
-// makes belong to the peer host.
-inline void RunOnPeer(const std::function<void()>& function)
+// Moves the calling thread into the peer namespace; sockets it makes from
+// then on belong to the peer host.
+inline bool EnterPeer()
 {
     std::string path = std::string("/var/run/netns/") + Env("TESTNET_PEER_NS");
+    int         fd   = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    bool entered = setns(fd, CLONE_NEWNET) == 0;
+    close(fd);
+    return entered;
+}
+
+// Runs a function on a thread that lives in the peer namespace.
+inline void RunOnPeer(const std::function<void()>& function)
+{
     std::thread peer([&]() {
-        int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-        ASSERT_GE(fd, 0) << "cannot open " << path;
-        ASSERT_EQ(setns(fd, CLONE_NEWNET), 0) << "cannot enter the peer namespace";
-        close(fd);
+        ASSERT_TRUE(EnterPeer()) << "cannot enter the peer namespace " << Env("TESTNET_PEER_NS");
         function();
     });
     peer.join();
