@@ -1,6 +1,7 @@
 #include <string.h>
 
 #include "CvdDeviceData.h"
+#include "CvdSsdp.h"
 #include "CvdConstants.h"
 #include "CvdService.h"
 #include "hlylogging.h"
@@ -14,21 +15,6 @@ HLY_SET_LOCAL_LOGGER("corvid.core.devicedata")
 #define CVD_DEVICE_MIN_LEASE_SECONDS 10
 #define CVD_DEVICE_DEFAULT_MANUFACTURER     "Wrenfield LLC"
 #define CVD_DEVICE_DEFAULT_MANUFACTURER_URL "https://www.wrenfield.example/"
-
-/*----------------------------------------------------------------------
-|   CVD_GenerateUUID
-+---------------------------------------------------------------------*/
-HLY_String CVD_GenerateUUID()
-{
-    HLY_String uuid;
-    for (int i = 0; i < 16; i++) {
-        if (i == 4 || i == 6 || i == 8 || i == 10) uuid += '-';
-        char hex[3];
-        HLY_ByteToHex((HLY_Byte)(HLY_System::GetRandomInteger() & 0xFF), hex, false);
-        uuid.Append(hex, 2);
-    }
-    return uuid;
-}
 
 /*----------------------------------------------------------------------
 |   CVD_XmlHelper
@@ -183,7 +169,7 @@ CVD_DeviceData::CVD_DeviceData(const HLY_HttpUrl& description_url,
       m_NextBootId(0),
       m_ConfigId(0)
 {
-    if (m_UUID.IsEmpty()) m_UUID = CVD_GenerateUUID();
+    if (m_UUID.IsEmpty()) CVD_UPnPMessageHelper::GenerateUUID(m_UUID);
     SetLeaseTime(lease_time);
     SetURLBase(m_URLDescription);
     UpdateConfigId();

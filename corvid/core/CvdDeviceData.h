@@ -31,10 +31,6 @@ typedef HLY_Reference<CVD_DeviceData> CVD_DeviceDataReference;
 #define CVD_DLNA_NAMESPACE   "urn:schemas-dlna-org:device-1-0"
 #define CVD_SONY_AV_NAMESPACE "urn:schemas-sonycom:av"
 
-// 32 random lowercase hex digits grouped 8-4-4-4-12. The engine's SSDP
-// helper owns the shared generator; this one stands in until it lands.
-HLY_String CVD_GenerateUUID();
-
 /*----------------------------------------------------------------------
 |   CVD_XmlHelper: the engine's conveniences over the XML tree. A
 |   namespace of "" means the searched element's own, null means any.

@@ -1,6 +1,7 @@
 #include <string.h>
 
 #include "CvdService.h"
+#include "CvdSsdp.h"
 #include "CvdArgument.h"
 #include "CvdConstants.h"
 #include "CvdDeviceData.h"
@@ -539,7 +540,9 @@ HLY_Result CVD_Service::ProcessNewSubscription(CVD_TaskManager*         task_man
         return HLY_FAILURE;
     }
 
-    HLY_String                   sid = "uuid:" + CVD_GenerateUUID();
+    HLY_String uuid;
+    CVD_UPnPMessageHelper::GenerateUUID(uuid);
+    HLY_String                   sid = "uuid:" + uuid;
     CVD_EventSubscriberReference subscriber(new CVD_EventSubscriber(task_manager, this, sid, timeout));
     HLY_Result                   res = subscriber->SetCallbacksFromHeader(callback_urls);
     if (HLY_FAILED(res)) {
