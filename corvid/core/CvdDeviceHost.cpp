@@ -63,7 +63,7 @@ CVD_DeviceHost::~CVD_DeviceHost()
     if (m_Started) {
         m_Started = false;
         StopTasksAndServer();
-        CVD_DeviceData::Cleanup();
+        CleanupTree();
     }
 }
 
@@ -72,6 +72,22 @@ HLY_Result CVD_DeviceHost::SetupDevice()
     HLY_CHECK_FATAL(SetupServices());
     HLY_CHECK_WARNING(SetupIcons());
     return HLY_SUCCESS;
+}
+
+void CVD_DeviceHost::CleanupTree()
+{
+    // the services of embedded devices go too: their eventing ran on our
+    // task manager, and someone else may still hold an embedded device
+    HLY_Array<CVD_DeviceDataReference> pending(m_EmbeddedDevices);
+    while (pending.GetItemCount()) {
+        CVD_DeviceDataReference device = pending[pending.GetItemCount() - 1];
+        pending.Erase(pending.GetItemCount() - 1);
+        for (HLY_Ordinal i = 0; i < device->GetEmbeddedDevices().GetItemCount(); i++) {
+            pending.Add(device->GetEmbeddedDevices()[i]);
+        }
+        device->Cleanup();
+    }
+    CVD_DeviceData::Cleanup();
 }
 
 HLY_Result CVD_DeviceHost::StopTasksAndServer()
@@ -98,7 +114,7 @@ HLY_Result CVD_DeviceHost::Start(CVD_SsdpListenTask* task)
     }
     if (HLY_FAILED(result)) {
         StopTasksAndServer();
-        CVD_DeviceData::Cleanup();
+        CleanupTree();
         m_HttpServer  = nullptr;
         m_TaskManager = nullptr;
         HLY_LOG_CHECK_FAILURE(HLY_LOG_LEVEL_FATAL, "(result)", result);
@@ -136,7 +152,7 @@ HLY_Result CVD_DeviceHost::Stop(CVD_SsdpListenTask* task)
         interfaces.Apply(HLY_ObjectDeleter());
     }
 
-    CVD_DeviceData::Cleanup();
+    CleanupTree();
     m_HttpServer  = nullptr;
     m_TaskManager = nullptr;
     return HLY_SUCCESS;

@@ -120,6 +120,7 @@ protected:
 
 private:
     HLY_Result StopTasksAndServer();
+    void CleanupTree();
 
     CVD_SsdpSearchResponder m_SearchResponder;
 };

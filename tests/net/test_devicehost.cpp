@@ -302,7 +302,7 @@ TEST(DeviceHostLight, AnIndependentSsdpStackSeesTheLight)
     // first GSSDP browses while the light comes up: what it lists came from our NOTIFYs
     std::string                  heard;
     std::unique_ptr<peers::Peer> light;
-    std::thread browser([&]() { heard = BrowseWithGssdp("ssdp:all", 4); });
+    std::thread browser([&]() { heard = BrowseWithGssdp("ssdp:all", 3); });
     std::this_thread::sleep_for(std::chrono::milliseconds(1500));
     light = StartLight(uuid, port);
     browser.join();
@@ -400,7 +400,8 @@ TEST(DeviceHostStop, WireFormsOfATreeFromAliveToByebye)
     int             ignored_status = 0;
     std::string     ignored_body;
     Send(warm_up, ignored_status, ignored_body);
-    int threads_before = ThreadCount();
+    DeafSink deaf;
+    int      threads_before = ThreadCount();
 
     TreeHost*               host = new TreeHost();
     CVD_UPnPDeviceReference reference(host);
@@ -447,6 +448,33 @@ TEST(DeviceHostStop, WireFormsOfATreeFromAliveToByebye)
         }
     }
 
+    // an MX of 0 is answered at once; one of 10 within 5 s, as if it were 5
+    {
+        const int kSearchers = 8;
+        std::vector<std::unique_ptr<PeerSocket>> searchers;
+        for (int i = 0; i <= kSearchers; ++i) {
+            searchers.emplace_back(new PeerSocket(0, false));
+            ASSERT_TRUE(searchers.back()->Ok());
+        }
+        testsupport::Clock::time_point sent = testsupport::Clock::now();
+        for (int i = 0; i <= kSearchers; ++i) {
+            searchers[i]->SendTo(std::string("M-SEARCH * HTTP/1.1\r\nHOST: 239.255.255.250:1900\r\nMAN: \"ssdp:discover\"\r\n"
+                                             "MX: ") + (i == 0 ? "0" : "10") + "\r\nST: upnp:rootdevice\r\n\r\n",
+                                 "239.255.255.250", 1900);
+        }
+        long latest = 0;
+        for (int i = 0; i <= kSearchers; ++i) {
+            std::vector<Datagram> answers = searchers[i]->WaitFor(1, 6000);
+            ASSERT_EQ(1u, answers.size()) << i;
+            long after = (long)std::chrono::duration_cast<std::chrono::milliseconds>(answers[0].at - sent).count();
+            if (i == 0) {
+                EXPECT_LT(after, 500);
+            }
+            latest = std::max(latest, after);
+        }
+        EXPECT_LT(latest, 4900) << "delays of 0 to 4 whole seconds";
+    }
+
     // the embedded device's service is served and evented like the root's
     HLY_HttpRequest get(("http://127.0.0.1:4103/Twig/22cd0000-0000-4000-8000-0000000000a2/scpd.xml"), "GET",
                         HLY_HTTP_PROTOCOL_1_1);
@@ -455,10 +483,20 @@ TEST(DeviceHostStop, WireFormsOfATreeFromAliveToByebye)
     ASSERT_EQ(HLY_SUCCESS, Send(get, status, body));
     EXPECT_EQ(200, status);
     EXPECT_NE(std::string::npos, body.find("<name>Level</name>"));
-    EXPECT_EQ("200 OK", Status(Exchange("127.0.0.1", 4103,
+    // a subscriber that never reads holds a NOTIFY in flight when Stop comes
+    const char* local = testnet::Env("TESTNET_LOCAL_ADDR");
+    EXPECT_EQ("200 OK", Status(Exchange(local, 4103,
                                         "SUBSCRIBE /Twig/22cd0000-0000-4000-8000-0000000000a2/event.xml HTTP/1.1\r\n"
-                                        "Host: x\r\nNT: upnp:event\r\nCALLBACK: <http://127.0.0.1:9/>\r\n"
-                                        "Connection: close\r\n\r\n")));
+                                        "Host: x\r\nNT: upnp:event\r\nCALLBACK: " + deaf.Callback() +
+                                            "\r\nConnection: close\r\n\r\n")));
+    CVD_Service* twig = nullptr;
+    ASSERT_EQ(HLY_SUCCESS, host->FindServiceByEventSubURL("/Twig/22cd0000-0000-4000-8000-0000000000a2/event.xml",
+                                                          twig, true));
+    for (const char* level : {"1", "2", "3"}) {
+        twig->SetStateVariable("Level", level);
+        std::this_thread::sleep_for(std::chrono::milliseconds(150));
+    }
+    EXPECT_TRUE(Eventually([&]() { return deaf.m_Accepted >= 1; }, 2000));
 
     // Stop: byebye over every pair, after every task ended
     capture.Clear();
