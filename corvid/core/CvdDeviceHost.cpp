@@ -106,11 +106,12 @@ HLY_Result CVD_DeviceHost::Start(CVD_SsdpListenTask* task)
     }
     m_TaskManager = new CVD_TaskManager();
     m_HttpServer  = new CVD_HttpServer(HLY_IpAddress::Any, m_Port, m_PortRebind, CVD_DEVICE_HOST_MAX_CLIENTS, false);
-    HLY_Result result = m_HttpServer->Start();
+    // services, icons and handlers are in place before the server starts:
+    // its connection tasks read the handler list without a lock
+    HLY_Result result = SetupDevice();
     if (HLY_SUCCEEDED(result)) {
-        m_Port = m_HttpServer->GetPort();
-        m_URLDescription.SetPort(m_Port);
-        result = SetupDevice();
+        m_HttpServer->AddRequestHandler(new CVD_HttpRequestHandler(this), "/", true, true);
+        result = m_HttpServer->Start();
     }
     if (HLY_FAILED(result)) {
         StopTasksAndServer();
@@ -120,7 +121,8 @@ HLY_Result CVD_DeviceHost::Start(CVD_SsdpListenTask* task)
         HLY_LOG_CHECK_FAILURE(HLY_LOG_LEVEL_FATAL, "(result)", result);
         return result;
     }
-    m_HttpServer->AddRequestHandler(new CVD_HttpRequestHandler(this), "/", true, true);
+    m_Port = m_HttpServer->GetPort();
+    m_URLDescription.SetPort(m_Port);
 
     HLY_Int64        lease  = m_LeaseTime.ToSeconds();
     HLY_TimeInterval repeat = HLY_TimeInterval::FromSeconds(

@@ -39,6 +39,14 @@ inline std::unique_ptr<peers::Peer> StartLight(const std::string& uuid, int port
     return light;
 }
 
+// SIGTERM makes the light say goodbye and end; no sanitizer spoke meanwhile
+inline bool StopsCleanly(peers::Peer& light)
+{
+    light.Stop();
+    std::string log = light.Log();
+    return log.find("stopped\n") != std::string::npos && log.find("Sanitizer") == std::string::npos;
+}
+
 // one request written as given on a new connection, and everything read
 // until the server closes it (the request should say "Connection: close")
 inline std::string Exchange(const char* address, int port, const std::string& request)

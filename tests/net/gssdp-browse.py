@@ -5,7 +5,7 @@
 #   unavailable  USN
 # It multicasts: run it only inside scripts/testnet.
 #
-#   gssdp-browse.py INTERFACE TARGET SECONDS
+#   gssdp-browse.py INTERFACE TARGET SECONDS [MX]
 import sys
 
 import gi
@@ -15,12 +15,14 @@ from gi.repository import GLib, GSSDP  # noqa: E402
 
 
 def main():
-    if len(sys.argv) != 4:
-        print("usage: gssdp-browse.py INTERFACE TARGET SECONDS", file=sys.stderr)
+    if len(sys.argv) not in (4, 5):
+        print("usage: gssdp-browse.py INTERFACE TARGET SECONDS [MX]", file=sys.stderr)
         return 2
     interface, target, seconds = sys.argv[1], sys.argv[2], float(sys.argv[3])
     client = GSSDP.Client.new_full(interface, None, 0, GSSDP.UDAVersion.VERSION_1_0)
     browser = GSSDP.ResourceBrowser.new(client, target)
+    if len(sys.argv) == 5:
+        browser.set_mx(int(sys.argv[4]))
 
     def available(_browser, usn, locations):
         print("available\t%s\t%s" % (usn, "\t".join(locations)), flush=True)

@@ -106,7 +106,7 @@ TEST(DeviceHostLight, DescribedAndControlledOverSoap)
     ASSERT_NE(light, nullptr) << "cvd-light did not start";
 
     CVD_DeviceDataReference root = Describe(port);
-    ASSERT_FALSE(root.IsNull());
+    ASSERT_FALSE(root.IsNull()) << light->Log();
     EXPECT_EQ("urn:schemas-upnp-org:device:DimmableLight:1", Text(root->GetType()));
     EXPECT_EQ("11ab0000-0000-4000-8000-00000000f001", Text(root->GetUUID()));
     EXPECT_EQ("beaconry-light", Text(root->GetFriendlyName()));
@@ -161,6 +161,7 @@ TEST(DeviceHostLight, DescribedAndControlledOverSoap)
     for (const auto& r : raw) {
         EXPECT_EQ(r.status, Status(Exchange(testnet::Env("TESTNET_PEER_ADDR"), port, r.request))) << r.request;
     }
+    EXPECT_TRUE(StopsCleanly(*light)) << light->Log();
 }
 
 TEST(DeviceHostLight, GenaByteByByte)
@@ -171,7 +172,7 @@ TEST(DeviceHostLight, GenaByteByByte)
     auto              light = StartLight(uuid, port);
     ASSERT_NE(light, nullptr) << "cvd-light did not start";
     CVD_DeviceDataReference root = Describe(port);
-    ASSERT_FALSE(root.IsNull());
+    ASSERT_FALSE(root.IsNull()) << light->Log();
 
     const char* peer     = testnet::Env("TESTNET_PEER_ADDR");
     std::string dimming  = "/Dimming/" + uuid + "/event.xml";
@@ -260,16 +261,18 @@ TEST(DeviceHostLight, GenaByteByByte)
     EXPECT_EQ("500 Internal Server Error", Status(subscribe(switches, sink.Callback())));
     EXPECT_EQ("200 OK", Status(request("UNSUBSCRIBE", switches, "SID: " + sids.back() + "\r\n")));
     EXPECT_EQ("200 OK", Status(subscribe(switches, sink.Callback()))) << "a freed place is taken again";
+    EXPECT_TRUE(StopsCleanly(*light)) << light->Log();
 }
 
 namespace {
 
-// the lines GSSDP printed while browsing for target during seconds, from the local namespace
+// the lines GSSDP printed while browsing for target during seconds, from
+// the local namespace; its searches carry MX 1, which we answer at once
 std::string BrowseWithGssdp(const char* target, int seconds)
 {
     std::string command = std::string("timeout ") + std::to_string(seconds + 10) + " /usr/bin/python3 " +
                           GSSDP_BROWSE_PATH + " " + testnet::Env("TESTNET_LOCAL_IF") + " " + target + " " +
-                          std::to_string(seconds) + " 2>&1";
+                          std::to_string(seconds) + " 1 2>&1";
     std::string output;
     FILE*       pipe = popen(command.c_str(), "r");
     if (pipe == nullptr) return output;
@@ -309,7 +312,7 @@ TEST(DeviceHostLight, AnIndependentSsdpStackSeesTheLight)
     ASSERT_NE(light, nullptr);
     // then the light is up and quiet (its next alive is minutes away): what
     // GSSDP lists now came from our answers to its M-SEARCH
-    std::string answered = BrowseWithGssdp("ssdp:all", 3);
+    std::string answered = BrowseWithGssdp("ssdp:all", 2);
     for (const std::string* output : {&heard, &answered}) {
         SCOPED_TRACE(output == &heard ? "from NOTIFY" : "from search answers");
         for (const std::string& usn : usns) {
@@ -319,15 +322,16 @@ TEST(DeviceHostLight, AnIndependentSsdpStackSeesTheLight)
     }
     // the description it names is served
     CVD_DeviceDataReference root = Describe(port);
-    ASSERT_FALSE(root.IsNull());
+    ASSERT_FALSE(root.IsNull()) << light->Log();
     EXPECT_EQ(uuid, Text(root->GetUUID()));
     EXPECT_EQ("urn:schemas-upnp-org:device:DimmableLight:1", Text(root->GetType()));
     // and its byebye makes the resources unavailable to GSSDP
     std::string gone;
-    std::thread watcher([&]() { gone = BrowseWithGssdp("upnp:rootdevice", 3); });
-    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
-    light->Stop();
+    std::thread watcher([&]() { gone = BrowseWithGssdp("upnp:rootdevice", 2); });
+    std::this_thread::sleep_for(std::chrono::milliseconds(1000));
+    EXPECT_TRUE(StopsCleanly(*light)) << light->Log();
     watcher.join();
+    EXPECT_NE(std::string::npos, gone.find("available\tuuid:" + uuid + "::upnp:rootdevice\t" + location)) << gone;
     EXPECT_NE(std::string::npos, gone.find("unavailable\tuuid:" + uuid + "::upnp:rootdevice")) << gone;
 }
 
