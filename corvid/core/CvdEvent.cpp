@@ -1,9 +1,12 @@
 #include <string.h>
 
+#include <atomic>
+
 #include "CvdEvent.h"
 #include "CvdConstants.h"
 #include "CvdHttp.h"
 #include "CvdHttpClientTask.h"
+#include "CvdSsdp.h"
 #include "CvdStateVariable.h"
 #include "CvdTaskManager.h"
 #include "hlylogging.h"
@@ -13,6 +16,43 @@
 HLY_SET_LOCAL_LOGGER("corvid.core.event")
 
 #define CVD_SOAP_CONTENT_TYPE_GENA "text/xml; charset=\"utf-8\""
+
+/*----------------------------------------------------------------------
+|   CVD_EventSubscriberTask: sends one subscriber's NOTIFYs in SEQ order
+|   and keeps count of what waits and whether a delivery failed
++---------------------------------------------------------------------*/
+class CVD_EventSubscriberTask : public CVD_HttpClientSocketTask
+{
+public:
+    explicit CVD_EventSubscriberTask(HLY_HttpRequest* first) : CVD_HttpClientSocketTask(first, true) {}
+
+    HLY_Result AddRequest(HLY_HttpRequest* request) override
+    {
+        ++m_Queued;
+        HLY_Result result = CVD_HttpClientSocketTask::AddRequest(request);
+        if (HLY_FAILED(result)) --m_Queued;
+        return result;
+    }
+    int GetQueued() const { return m_Queued; }
+    bool HasFailed() const { return m_Failed; }
+
+protected:
+    HLY_Result ProcessResponse(HLY_Result                    res,
+                               const HLY_HttpRequest&        request,
+                               const HLY_HttpRequestContext& context,
+                               HLY_HttpResponse*             response) override
+    {
+        // a NOTIFY that found nobody to take it ends the subscription
+        if (HLY_FAILED(res) || response == nullptr) m_Failed = true;
+        HLY_Result result = CVD_HttpClientSocketTask::ProcessResponse(res, request, context, response);
+        --m_Queued;
+        return result;
+    }
+
+private:
+    std::atomic<int>  m_Queued{1}; // the first request is given to the constructor
+    std::atomic<bool> m_Failed{false};
+};
 
 /*----------------------------------------------------------------------
 |   CVD_EventHeaders
@@ -129,8 +169,9 @@ HLY_Result CVD_EventSubscriber::FindCallbackURL(const char* callback_url)
     return m_CallbackURLs.Find(HLY_StringFinder(callback_url), found);
 }
 
-HLY_Result CVD_EventSubscriber::SetCallbacksFromHeader(const char* callbacks)
+HLY_Result CVD_EventSubscriber::SetCallbacksFromHeader(const char* callbacks, const HLY_IpAddress* local)
 {
+    HLY_Cardinal refused = 0;
     if (callbacks == nullptr || callbacks[0] != '<') return HLY_FAILURE;
     m_OfferedCallbackCount = 0;
     // "<url><url>...": each run up to the next '>' is one candidate
@@ -141,7 +182,16 @@ HLY_Result CVD_EventSubscriber::SetCallbacksFromHeader(const char* callbacks)
         if (m_CallbackURLs.GetItemCount() < CVD_EVENT_MAX_CALLBACK_URLS) {
             HLY_String  text(p, (HLY_Size)(end - p));
             HLY_HttpUrl url(text);
-            if (url.IsValid()) AddCallbackURL(text);
+            HLY_IpAddress host;
+            // a name is not resolved: it could name anything
+            if (url.IsValid() && local &&
+                (HLY_FAILED(host.Parse(url.GetHost())) || !CVD_UPnPMessageHelper::IsAddressInSubnetOf(*local, host))) {
+                HLY_LOG_WARNING("refusing event callback %s of subscriber %s: not in the subnet of %s",
+                                text.GetChars(), m_SID.GetChars(), local->ToString().GetChars());
+                ++refused;
+            } else if (url.IsValid()) {
+                AddCallbackURL(text);
+            }
         }
         p = end[1] ? end + 2 : end + 1;
     }
@@ -149,7 +199,8 @@ HLY_Result CVD_EventSubscriber::SetCallbacksFromHeader(const char* callbacks)
         HLY_LOG_WARNING("subscriber %s offered %d callback URLs, the first %d were looked at", m_SID.GetChars(),
                         (int)m_OfferedCallbackCount, CVD_EVENT_MAX_CALLBACK_URLS);
     }
-    return m_CallbackURLs.GetItemCount() ? HLY_SUCCESS : HLY_FAILURE;
+    if (m_CallbackURLs.GetItemCount()) return HLY_SUCCESS;
+    return refused ? HLY_ERROR_PERMISSION_DENIED : HLY_FAILURE;
 }
 
 HLY_Result CVD_EventSubscriber::CreateNotifyRequest(HLY_List<CVD_StateVariable*>& vars, HLY_HttpRequest*& request)
@@ -193,12 +244,21 @@ HLY_Result CVD_EventSubscriber::CreateNotifyRequest(HLY_List<CVD_StateVariable*>
 
 HLY_Result CVD_EventSubscriber::Notify(HLY_List<CVD_StateVariable*>& vars)
 {
+    if (m_SubscriberTask && m_SubscriberTask->HasFailed()) {
+        HLY_LOG_WARNING("dropping subscriber %s: a NOTIFY to it failed", m_SID.GetChars());
+        return HLY_FAILURE;
+    }
+    if (m_SubscriberTask && m_SubscriberTask->GetQueued() >= CVD_EVENT_MAX_QUEUED_NOTIFY) {
+        HLY_LOG_WARNING("dropping subscriber %s: %d NOTIFYs wait for it", m_SID.GetChars(),
+                        m_SubscriberTask->GetQueued());
+        return HLY_ERROR_OUT_OF_RESOURCES;
+    }
     HLY_HttpRequest* request = nullptr;
     HLY_CHECK(CreateNotifyRequest(vars, request));
     if (m_SubscriberTask == nullptr) {
         // one task per subscriber sends its events one after another, in SEQ order
-        CVD_HttpClientSocketTask* task = new CVD_HttpClientSocketTask(request, true);
-        HLY_HttpClient::Config    config;
+        CVD_EventSubscriberTask* task = new CVD_EventSubscriberTask(request);
+        HLY_HttpClient::Config   config;
         config.m_ConnectionTimeout = CVD_EVENT_NOTIFY_CONNECT_TIMEOUT_MS;
         config.m_UserAgent         = CVD_Constants::GetInstance().GetDefaultUserAgent();
         task->SetHttpClientConfig(config);

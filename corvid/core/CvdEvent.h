@@ -10,7 +10,7 @@
 #include "hlystrings.h"
 #include "hlytime.h"
 
-class CVD_HttpClientSocketTask;
+class CVD_EventSubscriberTask;
 class CVD_StateVariable;
 class CVD_TaskManager;
 
@@ -26,6 +26,10 @@ class CVD_TaskManager;
 #define CVD_EVENT_MAX_CALLBACK_URLS 8
 // connection time-out of a subscriber's sending task
 #define CVD_EVENT_NOTIFY_CONNECT_TIMEOUT_MS 2000
+// NOTIFYs that may wait for one subscriber (the one in flight included): a
+// subscriber that reads slower than its service changes is dropped, so that
+// it holds neither memory nor the others' events
+#define CVD_EVENT_MAX_QUEUED_NOTIFY 16
 
 /*----------------------------------------------------------------------
 |   CVD_EventHeaders: the GENA headers; writers replace an existing one
@@ -77,10 +81,15 @@ public:
     const HLY_Array<HLY_String>& GetCallbackURLs() const { return m_CallbackURLs; }
     // how many candidate URLs the CALLBACK header carried (only a few are kept)
     HLY_Cardinal GetOfferedCallbackCount() const { return m_OfferedCallbackCount; }
-    // reads a CALLBACK header ("<url><url>..."); fails when no URL is usable
-    HLY_Result SetCallbacksFromHeader(const char* callbacks);
+    // reads a CALLBACK header ("<url><url>..."); fails when no URL is usable.
+    // With local, only URLs whose host is an address in the subnet of the
+    // interface owning local are kept (events go to no stranger);
+    // HLY_ERROR_PERMISSION_DENIED when that left none.
+    HLY_Result SetCallbacksFromHeader(const char* callbacks, const HLY_IpAddress* local = nullptr);
 
-    // queues one NOTIFY with the directly evented variables among vars
+    // queues one NOTIFY with the directly evented variables among vars;
+    // fails once a NOTIFY to the subscriber failed or too many wait for it,
+    // and the service then drops it
     HLY_Result Notify(HLY_List<CVD_StateVariable*>& vars);
     // the NOTIFY itself, and the SEQ advanced (0 only for the first)
     HLY_Result CreateNotifyRequest(HLY_List<CVD_StateVariable*>& vars, HLY_HttpRequest*& request);
@@ -106,7 +115,7 @@ private:
     CVD_TaskManager*          m_TaskManager;
     CVD_Service*              m_Service;
     HLY_UInt32                m_EventKey;
-    CVD_HttpClientSocketTask* m_SubscriberTask;
+    CVD_EventSubscriberTask*  m_SubscriberTask;
     HLY_String                m_SID;
     HLY_SocketAddress         m_LocalIf;
     HLY_Array<HLY_String>     m_CallbackURLs;

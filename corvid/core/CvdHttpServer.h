@@ -65,4 +65,24 @@ protected:
     bool                           m_Aborted;
 };
 
+/*----------------------------------------------------------------------
+|   CVD_HttpRequestHandler: hands every request to another handler (not
+|   owned), so that an object which is no server-owned handler itself can
+|   be registered on a server that owns its handlers
++---------------------------------------------------------------------*/
+class CVD_HttpRequestHandler : public HLY_HttpRequestHandler
+{
+public:
+    explicit CVD_HttpRequestHandler(HLY_HttpRequestHandler* delegate) : m_Delegate(delegate) {}
+    HLY_Result SetupResponse(HLY_HttpRequest&              request,
+                             const HLY_HttpRequestContext& context,
+                             HLY_HttpResponse&             response) override
+    {
+        return m_Delegate->SetupResponse(request, context, response);
+    }
+
+private:
+    HLY_HttpRequestHandler* m_Delegate;
+};
+
 #endif // CVD_HTTP_SERVER_H

@@ -348,6 +348,8 @@ HLY_Result CVD_Service::GetStateVariableValue(const char* name, HLY_String& valu
 {
     CVD_StateVariable* variable = FindStateVariable(name);
     HLY_CHECK_POINTER_FATAL(variable);
+    // values change on request threads while the eventing task reads them
+    HLY_AutoLock lock(m_Lock);
     value = variable->GetValue();
     return HLY_SUCCESS;
 }
@@ -356,6 +358,7 @@ HLY_Result CVD_Service::SetStateVariable(const char* name, const char* value)
 {
     CVD_StateVariable* variable = FindStateVariable(name);
     if (variable == nullptr) return HLY_FAILURE;
+    HLY_AutoLock lock(m_Lock);
     return variable->SetValue(value);
 }
 
@@ -377,6 +380,7 @@ HLY_Result CVD_Service::IncStateVariable(const char* name)
 {
     CVD_StateVariable* variable = FindStateVariable(name);
     if (variable == nullptr) return HLY_FAILURE;
+    HLY_AutoLock lock(m_Lock);
     HLY_UInt32 value;
     if (HLY_FAILED(variable->GetValue().ToInteger(value))) return HLY_FAILURE;
     return variable->SetValue(HLY_String::FromIntegerU((HLY_UInt32)(value + 1)));
@@ -535,7 +539,8 @@ HLY_Result CVD_Service::ProcessNewSubscription(CVD_TaskManager*         task_man
 {
     HLY_LOG_FINE("New subscription for %s (timeout = %d)", callback_urls.GetChars(), timeout);
     HLY_AutoLock lock(m_Lock);
-    if (m_Subscribers.GetItemCount() > CVD_EVENT_MAX_SUBSCRIBERS) {
+    // the limit counts the subscribers held: the one past it is refused
+    if (m_Subscribers.GetItemCount() >= CVD_EVENT_MAX_SUBSCRIBERS) {
         response.SetStatus(500, "Internal Server Error");
         return HLY_FAILURE;
     }
@@ -544,7 +549,12 @@ HLY_Result CVD_Service::ProcessNewSubscription(CVD_TaskManager*         task_man
     CVD_UPnPMessageHelper::GenerateUUID(uuid);
     HLY_String                   sid = "uuid:" + uuid;
     CVD_EventSubscriberReference subscriber(new CVD_EventSubscriber(task_manager, this, sid, timeout));
-    HLY_Result                   res = subscriber->SetCallbacksFromHeader(callback_urls);
+    HLY_Result                   res = subscriber->SetCallbacksFromHeader(callback_urls, &addr.GetIpAddress());
+    if (res == HLY_ERROR_PERMISSION_DENIED) {
+        // logged with the refused URLs
+        response.SetStatus(412, "Precondition Failed");
+        return HLY_FAILURE;
+    }
     if (HLY_FAILED(res)) {
         HLY_LOG_CHECK_FAILURE(HLY_LOG_LEVEL_FATAL, "(subscriber->SetCallbacksFromHeader(callback_urls))", res);
         response.SetStatus(412, "Precondition Failed");

@@ -116,6 +116,8 @@ public:
     // actions and variables
     CVD_ActionDesc* FindActionDesc(const char* name);
     CVD_StateVariable* FindStateVariable(const char* name);
+    // these three hold the service's lock: a hosted device changes values
+    // on request threads while its eventing task reads them
     HLY_Result GetStateVariableValue(const char* name, HLY_String& value);
     HLY_Result SetStateVariable(const char* name, const char* value);
     HLY_Result SetStateVariableRate(const char* name, HLY_TimeInterval rate);

@@ -171,18 +171,33 @@ HLY_Result CVD_UPnPMessageHelper::GetIPAddresses(HLY_List<HLY_IpAddress>& addres
     return HLY_SUCCESS;
 }
 
-bool CVD_UPnPMessageHelper::IsAddressOnLocalNetwork(const HLY_IpAddress& address)
+namespace {
+// whether an address of a usable interface (loopback included), owned by
+// local when one is given, has address in its subnet
+bool IsInSubnet(const HLY_IpAddress* local, const HLY_IpAddress& address)
 {
     HLY_List<HLY_NetworkInterface*> interfaces;
-    if (HLY_FAILED(GetNetworkInterfaces(interfaces, true))) return false;
+    if (HLY_FAILED(CVD_UPnPMessageHelper::GetNetworkInterfaces(interfaces, true))) return false;
     bool found = false;
     for (auto it = interfaces.GetFirstItem(); it && !found; ++it) {
         for (auto a = (*it)->GetAddresses().GetFirstItem(); a && !found; ++a) {
+            if (local && a->GetPrimaryAddress() != *local) continue;
             found = a->IsAddressInNetwork(address);
         }
     }
     interfaces.Apply(HLY_ObjectDeleter());
     return found;
+}
+} // namespace
+
+bool CVD_UPnPMessageHelper::IsAddressOnLocalNetwork(const HLY_IpAddress& address)
+{
+    return IsInSubnet(nullptr, address);
+}
+
+bool CVD_UPnPMessageHelper::IsAddressInSubnetOf(const HLY_IpAddress& local, const HLY_IpAddress& address)
+{
+    return IsInSubnet(&local, address);
 }
 
 HLY_Result CVD_UPnPMessageHelper::ParseRequest(const void*              data,

@@ -130,6 +130,9 @@ public:
     static HLY_Result GetIPAddresses(HLY_List<HLY_IpAddress>& addresses, bool with_localhost = false);
     // true when the address lies in the subnet of a usable interface (loopback included)
     static bool IsAddressOnLocalNetwork(const HLY_IpAddress& address);
+    // true when the address lies in the subnet of the interface that owns
+    // local (loopback included); false when no interface owns local
+    static bool IsAddressInSubnetOf(const HLY_IpAddress& local, const HLY_IpAddress& address);
 
     // one datagram as one SSDP message: a message must end its head within
     // the datagram, hold no NUL byte and stay within the head bounds of the

@@ -66,7 +66,9 @@ struct Host {
         HLY_HttpRequest request((std::string("http://127.0.0.1:9") + path).c_str(), method, HLY_HTTP_PROTOCOL_1_1);
         for (auto& h : headers) request.GetHeaders().SetHeader(h.first, h.second.c_str());
         HLY_HttpResponse       response(200, "OK", HLY_HTTP_PROTOCOL_1_1);
-        HLY_HttpRequestContext context;
+        // received on the loopback, so callbacks must lie there too
+        HLY_SocketAddress      local(HLY_IpAddress::Loopback, 9), remote(HLY_IpAddress::Loopback, 40000);
+        HLY_HttpRequestContext context(&local, &remote);
         Answer                 answer;
         answer.result = CVD_EventSubscriber::ProcessSubscriptionRequest(&tasks, *device, request, context, response);
         answer.status = response.GetStatusCode();
@@ -247,6 +249,9 @@ TEST(Gena, DeviceSideSubscriptionHandling)
          "Precondition failed"},
         {"no CALLBACK", "SUBSCRIBE", {{"NT", "upnp:event"}}, "/RCS/dev/event.xml", 412, "Precondition failed"},
         {"CALLBACK without brackets", "SUBSCRIBE", {{"NT", "upnp:event"}, {"CALLBACK", "http://127.0.0.1:1/"}},
+         "/RCS/dev/event.xml", 412, "Precondition Failed"},
+        {"CALLBACK outside the subnet", "SUBSCRIBE",
+         {{"NT", "upnp:event"}, {"CALLBACK", "<http://10.99.0.1:4000/x><http://printer.example/y>"}},
          "/RCS/dev/event.xml", 412, "Precondition Failed"},
         {"renewal with NT", "SUBSCRIBE", {{"SID", "uuid:x"}, {"NT", "upnp:event"}}, "/RCS/dev/event.xml", 400,
          "Bad Request"},
