@@ -58,31 +58,23 @@ std::string Get(const std::string& path, const std::string& extra = "", const ch
 class FileTree
 {
 public:
-    FileTree()
+    FileTree() : m_Base(m_Temp.Path()), m_Root(m_Temp.MakeDir("root"))
     {
-        char pattern[] = "/tmp/hly-httpserver-XXXXXX";
-        m_Base         = mkdtemp(pattern);
-        m_Root         = m_Base + "/root";
-        mkdir(m_Root.c_str(), 0700);
-        mkdir((m_Root + "/sub").c_str(), 0700);
-        mkdir((m_Root + "/indexed").c_str(), 0700);
-        Write(m_Base + "/secret.txt", "TOP SECRET");
+        m_Temp.MakeDir("root/sub");
+        m_Temp.MakeDir("root/indexed");
+        m_Temp.Write("secret.txt", "TOP SECRET");
         std::string thousand;
         for (int i = 0; i < 1000; ++i) thousand += (char)('A' + i % 26);
-        Write(m_Root + "/data.bin", thousand);
-        Write(m_Root + "/archive.ZIP", "PK");
-        Write(m_Root + "/README", "plain");
-        Write(m_Root + "/a b.txt", "spaced");
-        Write(m_Root + "/song.mp3", "ID3");
-        Write(m_Root + "/empty.txt", "");
-        Write(m_Root + "/sub/<b>&.txt", "x");
-        Write(m_Root + "/indexed/index.html", "<p>index</p>");
+        m_Temp.Write("root/data.bin", thousand);
+        m_Temp.Write("root/archive.ZIP", "PK");
+        m_Temp.Write("root/README", "plain");
+        m_Temp.Write("root/a b.txt", "spaced");
+        m_Temp.Write("root/song.mp3", "ID3");
+        m_Temp.Write("root/empty.txt", "");
+        m_Temp.Write("root/sub/<b>&.txt", "x");
+        m_Temp.Write("root/indexed/index.html", "<p>index</p>");
     }
-    ~FileTree() { std::system(("rm -rf '" + m_Base + "'").c_str()); }
-    static void Write(const std::string& path, const std::string& content)
-    {
-        std::ofstream(path, std::ios::binary) << content;
-    }
+    TempDir     m_Temp{"hly-httpserver"};
     std::string m_Base, m_Root;
 };
 
@@ -329,7 +321,7 @@ TEST(HttpServer, FileHandlerNeverServesOutsideItsRoot)
     ASSERT_TRUE(RawExchange(server.Port(), Get("/data.bin%00.txt"), response));
     EXPECT_EQ(response.status, 404);
     // a name that merely contains dots is fine
-    FileTree::Write(tree.m_Root + "/..hidden..", "dots");
+    tree.m_Temp.Write("root/..hidden..", "dots");
     ASSERT_TRUE(RawExchange(server.Port(), Get("/..hidden.."), response));
     EXPECT_EQ(response.status, 200);
     EXPECT_EQ(response.body, "dots");
