@@ -331,19 +331,14 @@ TEST(CvdHttpServer, FileRangesOverAKeptConnection)
     // kept connection
     RawConnection connection(server.GetPort());
     RawResponse   response;
-    struct Case {
-        const char* range;
-        int         status;
-        const char* content_range;
-        size_t      start, length;
-    } cases[] = {
+    const RangeCase cases[] = {
         {"bytes=0-99", 206, "bytes 0-99/1000", 0, 100},
         {"bytes=5-2", 416, nullptr, 0, 0},
         {"bytes=900-5000", 206, "bytes 900-999/1000", 900, 100},
         {"bytes=1000-", 416, nullptr, 0, 0},
         {"bytes=-100", 206, "bytes 900-999/1000", 900, 100},
     };
-    for (const Case& c : cases) {
+    for (const RangeCase& c : cases) {
         ASSERT_TRUE(connection.Send(Request("GET", "/media/data.bin", "HTTP/1.1", std::string("Range: ") + c.range + "\r\n")))
             << c.range;
         ASSERT_TRUE(connection.ReadResponse(response)) << c.range;

@@ -204,12 +204,7 @@ TEST(HttpServer, FileHandlerRangesOnAThousandBytes)
     EXPECT_EQ(response.body, all);
     EXPECT_EQ(response.protocol, "HTTP/1.0");
 
-    struct Case {
-        const char* range;
-        int         status;
-        const char* content_range;
-        size_t      start, length;
-    } cases[] = {
+    const RangeCase cases[] = {
         {"bytes=0-99", 206, "bytes 0-99/1000", 0, 100},
         {"bytes=-100", 206, "bytes 900-999/1000", 900, 100},
         {"bytes=900-", 206, "bytes 900-999/1000", 900, 100},
@@ -227,7 +222,7 @@ TEST(HttpServer, FileHandlerRangesOnAThousandBytes)
         {"bytes=-", 400, nullptr, 0, 0},
         {"bytes=x-5", 400, nullptr, 0, 0},
     };
-    for (const Case& c : cases) {
+    for (const RangeCase& c : cases) {
         ASSERT_TRUE(RawExchange(server.Port(), Get("/data.bin", std::string("Range: ") + c.range + "\r\n", "HTTP/1.1"),
                                 response))
             << c.range;
