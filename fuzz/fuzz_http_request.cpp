@@ -4,7 +4,8 @@
 // the plain buffered stream that the engine's server task uses, and the
 // bounded one of the runtime's server. Each runs twice, on the input in
 // one piece and in pieces of varying sizes: how the bytes arrive must not
-// change what is read.
+// change what is read. The pass in one piece of each reader also looks
+// closely (emitters, the engine's helpers, XML bodies, log records).
 
 #include <string>
 #include <utility>
@@ -82,6 +83,7 @@ void Inspect(HLY_HttpRequest& request, Request& record)
     FUZZ_CHECK(!HasLineBreak(request.GetProtocol()));
     FUZZ_CHECK(!HasLineBreak(url));
     FUZZ_CHECK(!HasLineBreak(request.GetUrl().FormatRequestTarget(true)));
+    if (!fuzz::Looking()) return;
 
     // the engine's looks at the head
     HLY_String host;
@@ -91,7 +93,8 @@ void Inspect(HLY_HttpRequest& request, Request& record)
     static HLY_LoggerReference logger("fuzz.http");
     CVD_HttpHelper::ToLog(logger, HLY_LOG_LEVEL_FINEST, "request", &request);
 
-    HLY_MemoryStream emitted;
+    // emitted into nothing: what is emitted is not compared, only produced
+    HLY_NullOutputStream emitted;
     request.Emit(emitted);
     request.Emit(emitted, true);
 }
@@ -132,7 +135,7 @@ HLY_Result ReadBody(HLY_BufferedInputStreamReference& input, HLY_HttpRequest& re
     record.body        = std::string((const char*)body->GetData(), body->GetDataSize());
     FUZZ_CHECK(record.body.size() <= MAX_BODY + 1);
 
-    if (HLY_SUCCEEDED(result)) {
+    if (HLY_SUCCEEDED(result) && fuzz::Looking()) {
         // SOAP and GENA bodies are XML
         HLY_XmlElementNode* tree = nullptr;
         if (HLY_SUCCEEDED(CVD_HttpHelper::ParseBody(request, tree))) FUZZ_CHECK(tree != nullptr);
@@ -204,7 +207,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     for (size_t i = 0; i < 16 && i < size; ++i) pieces.push_back(1 + data[(i * 131) % size] % 16);
 
     for (bool bounded : {false, true}) {
-        std::vector<Request> whole   = ReadAll(data, size, {}, bounded);
+        std::vector<Request> whole = ReadAll(data, size, {}, bounded);
+        fuzz::LookingScope   glance(false);
         std::vector<Request> trickle = ReadAll(data, size, pieces, bounded);
         if (!(whole == trickle)) {
             Print("in one piece", whole);

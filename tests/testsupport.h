@@ -1,10 +1,19 @@
 #ifndef BEACONRY_TESTSUPPORT_H
 #define BEACONRY_TESTSUPPORT_H
 
-// Small timing helpers shared by the tests that involve threads and sockets.
+// Small helpers shared by the tests: timing for threads and sockets, and
+// a scratch directory.
 
+#include <stdlib.h>
+
+#include <algorithm>
 #include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <system_error>
 #include <thread>
+#include <vector>
 
 namespace testsupport {
 
@@ -24,6 +33,54 @@ template <typename P> bool Eventually(P predicate, int timeout_ms = 5000)
     }
     return predicate();
 }
+
+// A fresh directory under /tmp, removed with everything in it when the
+// object goes, so also when a failed assertion leaves the test early.
+class TempDir
+{
+public:
+    explicit TempDir(const std::string& prefix = "beaconry-test")
+    {
+        std::string pattern = "/tmp/" + prefix + "-XXXXXX";
+        if (mkdtemp(&pattern[0])) m_Path = pattern;
+    }
+    ~TempDir()
+    {
+        std::error_code ignored;
+        if (!m_Path.empty()) std::filesystem::remove_all(m_Path, ignored);
+    }
+    TempDir(const TempDir&)            = delete;
+    TempDir& operator=(const TempDir&) = delete;
+
+    bool               Ok() const { return !m_Path.empty(); }
+    const std::string& Path() const { return m_Path; }
+    std::string        Join(const std::string& name) const { return m_Path + "/" + name; }
+    // a file below the directory; its parent directories must exist
+    std::string Write(const std::string& name, const std::string& content) const
+    {
+        std::string path = Join(name);
+        std::ofstream(path, std::ios::binary) << content;
+        return path;
+    }
+    std::string MakeDir(const std::string& name) const
+    {
+        std::error_code ignored;
+        std::filesystem::create_directories(Join(name), ignored);
+        return Join(name);
+    }
+    std::vector<std::string> List() const
+    {
+        std::vector<std::string> names;
+        for (const auto& entry : std::filesystem::directory_iterator(m_Path)) {
+            names.push_back(entry.path().filename().string());
+        }
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+
+private:
+    std::string m_Path;
+};
 
 } // namespace testsupport
 

@@ -6,6 +6,10 @@
 
 HLY_SET_LOCAL_LOGGER("halyard.bufferedstreams")
 
+// a source may answer a read with nothing now and then (a TLS record that
+// carries no data); one that keeps doing so is stuck and is given up on
+#define HLY_BUFFERED_INPUT_STREAM_MAX_EMPTY_READS 16
+
 namespace {
 
 enum LineStep { LINE_CONTINUE, LINE_END, LINE_FULL };
@@ -81,7 +85,11 @@ HLY_Result HLY_BufferedInputStream::FillBuffer()
     HLY_Size wanted = m_Buffer.size ? m_Buffer.size : m_Buffer.capacity;
     if (wanted > m_Buffer.capacity) wanted = m_Buffer.capacity;
     HLY_Size   bytes_read = 0;
-    HLY_Result result     = m_Source->Read(m_Buffer.data, wanted, &bytes_read);
+    HLY_Result result     = HLY_SUCCESS;
+    for (int attempt = 0; attempt < HLY_BUFFERED_INPUT_STREAM_MAX_EMPTY_READS && bytes_read == 0; ++attempt) {
+        result = m_Source->Read(m_Buffer.data, wanted, &bytes_read);
+        if (HLY_FAILED(result)) break;
+    }
     if (HLY_FAILED(result)) {
         if (result == HLY_ERROR_EOS) m_Eos = true;
         return result;
@@ -170,7 +178,8 @@ HLY_Result HLY_BufferedInputStream::Read(void* buffer, HLY_Size bytes_to_read, H
             // hand out what is buffered rather than wait on the source
             wanted = GetUnread();
         } else if (m_Buffer.size == 0) {
-            ReleaseBuffer();
+            // the block is kept: bodies and heads take turns on one connection
+            m_Buffer.offset = m_Buffer.valid = 0;
             if (m_Source.IsNull()) return HLY_ERROR_INVALID_STATE;
             result = m_Source->Read(out + delivered, wanted, &got);
             if (HLY_FAILED(result)) got = 0;
@@ -206,18 +215,23 @@ HLY_Result HLY_BufferedInputStream::ReadLineUnbuffered(char* buffer, HLY_Size si
     for (;;) {
         HLY_Byte   c          = 0;
         HLY_Size   bytes_read = 0;
-        HLY_Result result     = m_Source->Read(&c, 1, &bytes_read);
-        if (HLY_FAILED(result)) return result;
+        HLY_Result result     = HLY_SUCCESS;
+        for (int attempt = 0; attempt < HLY_BUFFERED_INPUT_STREAM_MAX_EMPTY_READS && bytes_read == 0; ++attempt) {
+            result = m_Source->Read(&c, 1, &bytes_read);
+            if (HLY_FAILED(result)) return result;
+        }
         if (bytes_read == 0) return HLY_ERROR_INTERNAL; // a silent source would be read forever
         LineStep step = StepLine((char)c, buffer, size, stored, skip_newline, mark, break_on_cr);
         if (step == LINE_FULL) {
             // keep the byte for the next read instead of dropping it
-            m_Buffer.data = new (std::nothrow) HLY_Byte[1];
+            if (m_Buffer.data == nullptr) {
+                m_Buffer.data     = new (std::nothrow) HLY_Byte[1];
+                m_Buffer.capacity = m_Buffer.data ? 1 : 0;
+            }
             if (m_Buffer.data) {
-                m_Buffer.data[0]  = c;
-                m_Buffer.capacity = 1;
-                m_Buffer.offset   = 0;
-                m_Buffer.valid    = 1;
+                m_Buffer.data[0] = c;
+                m_Buffer.offset  = 0;
+                m_Buffer.valid   = 1;
             } else {
                 ++consumed;
             }
@@ -241,7 +255,8 @@ HLY_Result HLY_BufferedInputStream::ReadLine(char* buffer, HLY_Size size, HLY_Si
     for (;;) {
         if (GetUnread() == 0) {
             if (m_Buffer.size == 0 && !m_Eos) {
-                ReleaseBuffer();
+                // the block is kept for when buffering is switched on again
+                m_Buffer.offset = m_Buffer.valid = 0;
                 result = ReadLineUnbuffered(buffer, size, stored, consumed, skip_newline, mark, break_on_cr);
                 break;
             }
@@ -277,13 +292,18 @@ HLY_Result HLY_BufferedInputStream::ReadLine(char* buffer, HLY_Size size, HLY_Si
 HLY_Result HLY_BufferedInputStream::ReadLine(HLY_String& line, HLY_Size max_chars, bool break_on_cr)
 {
     line.SetLength(0);
-    line.Reserve(max_chars);
-    HLY_Size   chars_read = 0;
-    HLY_Result result     = ReadLine(max_chars ? line.UseChars() : nullptr, max_chars, &chars_read, break_on_cr);
-    if (HLY_SUCCEEDED(result)) {
-        line.SetLength(chars_read);
-        return HLY_SUCCESS;
+    HLY_Result result = HLY_SUCCESS;
+    if (max_chars == 0) {
+        result = ReadLine(nullptr, 0, nullptr, break_on_cr);
+    } else {
+        // one line buffer per stream: a message head is read line by line,
+        // and a string of max_chars for each line cost more than the parsing
+        if (m_LineBuffer.size() < max_chars) m_LineBuffer.resize(max_chars);
+        HLY_Size chars_read = 0;
+        result              = ReadLine(m_LineBuffer.data(), max_chars, &chars_read, break_on_cr);
+        if (HLY_SUCCEEDED(result)) line.Assign(m_LineBuffer.data(), chars_read);
     }
+    if (HLY_SUCCEEDED(result)) return HLY_SUCCESS;
     line.SetLength(0);
     if (result != HLY_ERROR_TIMEOUT && result != HLY_ERROR_EOS) {
         HLY_LOG_CHECK_FAILURE_F(HLY_LOG_LEVEL_WARNING, "HLY_BufferedInputStream::ReadLine", "(__result)", result);

@@ -1,6 +1,8 @@
 #ifndef HLY_BUFFERED_STREAMS_H
 #define HLY_BUFFERED_STREAMS_H
 
+#include <vector>
+
 #include "hlystreams.h"
 #include "hlystrings.h"
 
@@ -44,6 +46,7 @@ protected:
     virtual HLY_Result ReleaseBuffer();
 
     HLY_InputStreamReference m_Source;
+    std::vector<char>        m_LineBuffer;  // lines read into strings pass through here
     HLY_Position             m_Position;    // source position of the next byte handed out
     bool                     m_SkipNewline; // the last line ended on CR: a LF right after belongs to it
     bool                     m_Eos;

@@ -594,7 +594,7 @@ HLY_Result HLY_HttpClient::ReadResponse(HLY_InputStreamReference& input_stream,
         HLY_LOG_FINE("got %d response, continuing", (int)status);
         delete response;
         response = nullptr;
-        if (interim + 1 >= HLY_HTTP_CLIENT_MAX_CONTINUATIONS) {
+        if (interim >= HLY_HTTP_CLIENT_MAX_CONTINUATIONS) {
             HLY_LOG_WARNING("failed after max continuation attempts");
             return HLY_ERROR_HTTP_TOO_MANY_RECONNECTS;
         }
@@ -609,7 +609,7 @@ HLY_Result HLY_HttpClient::ReadResponse(HLY_InputStreamReference& input_stream,
     if (response->GetProtocol() == HLY_HTTP_PROTOCOL_1_1) {
         if (connection_header && connection_header->Compare("close", true) == 0) should_persist = false;
     } else {
-        if (connection_header == nullptr || connection_header->Compare("keep-alive", true) != 0) {
+        if (connection_header == nullptr || *connection_header != "keep-alive") {
             should_persist = false;
         }
     }
@@ -727,7 +727,7 @@ HLY_Result HLY_HttpClient::SendRequestOnce(HLY_HttpRequest&        request,
             aborted = m_Aborted;
         }
         // only a stale pooled connection is worth another try
-        if (!reconnect || aborted) return aborted ? HLY_ERROR_CANCELLED : result;
+        if (!reconnect || aborted) return result;
 
         HLY_LOG_FINE("error is not fatal, retrying");
         if (!body_stream.IsNull()) {

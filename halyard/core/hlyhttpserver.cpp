@@ -505,8 +505,9 @@ HLY_Result HLY_HttpFileRequestHandler::SetupResponseBody(HLY_HttpResponse&      
         return HLY_SUCCESS;
     }
 
-    HLY_LargeSize size       = 0;
-    bool          size_known = HLY_SUCCEEDED(stream->GetSize(size));
+    HLY_LargeSize size        = 0;
+    HLY_Result    size_result = stream->GetSize(size);
+    bool          size_known  = HLY_SUCCEEDED(size_result);
     if (size_known) {
         HLY_LOG_FINE("body size=%lld", (long long)size);
         if (size == 0) {
@@ -563,15 +564,21 @@ HLY_Result HLY_HttpFileRequestHandler::SetupResponseBody(HLY_HttpResponse&      
             entity->SetInputStream(stream, !chunked);
             return HLY_SUCCESS;
         }
-        HLY_LOG_WARNING("file.GetSize() failed (%d:%s)", (int)HLY_ERROR_NOT_SUPPORTED,
-                        HLY_ResultText(HLY_ERROR_NOT_SUPPORTED));
+        HLY_LOG_WARNING("file.GetSize() failed (%d:%s)", (int)size_result, HLY_ResultText(size_result));
         HLY_LOG_FINE("range request not supported");
         response.SetStatus(416, "Requested Range Not Satisfiable");
         return HLY_SUCCESS;
     }
 
+    if (has_start && start >= size) {
+        HLY_LOG_FINE("out of range");
+        response.SetStatus(416, "Requested Range Not Satisfiable");
+        return HLY_SUCCESS;
+    }
     if (has_start) {
-        if (!has_end || end == size) end = size - 1;
+        // an end at or past the last byte means "to the end": renderers ask
+        // for more than there is when they do not know the size yet
+        if (!has_end || end >= size) end = size - 1;
     } else {
         // a suffix longer than the body stands for the whole body
         start = end <= size ? size - end : 0;
@@ -580,11 +587,6 @@ HLY_Result HLY_HttpFileRequestHandler::SetupResponseBody(HLY_HttpResponse&      
     HLY_LOG_FINE("final range: start=%lld, end=%lld", (long long)start, (long long)end);
     if (start > end) {
         HLY_LOG_FINE("invalid range");
-        response.SetStatus(416, "Requested Range Not Satisfiable");
-        return HLY_SUCCESS;
-    }
-    if (end >= size) {
-        HLY_LOG_FINE("out of range");
         response.SetStatus(416, "Requested Range Not Satisfiable");
         return HLY_SUCCESS;
     }
@@ -893,9 +895,10 @@ HLY_Result HLY_HttpServer::RespondToClient(HLY_InputStreamReference&     input,
         response->SetEntity(page_entity);
     }
 
-    // each connection carries one exchange: say so to HTTP/1.1 clients too
-    response->GetHeaders().SetHeader(HLY_HTTP_HEADER_CONNECTION, "close", false);
     if (!m_ServerHeader.IsEmpty()) response->GetHeaders().SetHeader("Server", m_ServerHeader, false);
+    // each connection carries one exchange: an HTTP/1.1 client that is not
+    // told so would send its next request into a closing connection
+    response->GetHeaders().SetHeader(HLY_HTTP_HEADER_CONNECTION, "close", false);
 
     result = responder.SendResponseHeaders(*response);
     if (HLY_FAILED(result)) {

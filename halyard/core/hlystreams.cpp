@@ -239,13 +239,17 @@ HLY_Result HLY_StreamToStreamCopy(HLY_InputStream&  from,
     if (bytes_written) *bytes_written = 0;
     if (offset) HLY_CHECK(from.Seek(offset));
 
-    HLY_Byte* block = new (std::nothrow) HLY_Byte[HLY_STREAM_COPY_BUFFER_SIZE];
+    // most copies are small bodies: the block starts small and grows while
+    // the source fills it, up to its full size
+    HLY_Size capacity = HLY_STREAM_COPY_FIRST_BLOCK_SIZE;
+    if (size && size < capacity) capacity = (HLY_Size)size;
+    HLY_Byte* block = new (std::nothrow) HLY_Byte[capacity];
     if (block == nullptr) return HLY_ERROR_OUT_OF_MEMORY;
 
     HLY_LargeSize total_read = 0;
     HLY_Result    result     = HLY_SUCCESS;
     for (;;) {
-        HLY_Size wanted = HLY_STREAM_COPY_BUFFER_SIZE;
+        HLY_Size wanted = capacity;
         if (size && size - total_read < wanted) wanted = (HLY_Size)(size - total_read);
 
         HLY_Size bytes_read = 0;
@@ -275,6 +279,12 @@ HLY_Result HLY_StreamToStreamCopy(HLY_InputStream&  from,
         }
         if (HLY_FAILED(result)) break;
         if (size && total_read >= size) break;
+        if (bytes_read == capacity && capacity < HLY_STREAM_COPY_BUFFER_SIZE) {
+            delete[] block;
+            capacity = 2 * capacity < HLY_STREAM_COPY_BUFFER_SIZE ? 2 * capacity : HLY_STREAM_COPY_BUFFER_SIZE;
+            block    = new (std::nothrow) HLY_Byte[capacity];
+            if (block == nullptr) return HLY_ERROR_OUT_OF_MEMORY;
+        }
     }
     delete[] block;
 

@@ -10,6 +10,7 @@
 #define HLY_INPUT_STREAM_LOAD_MAX_SIZE      0x40000000
 #define HLY_INPUT_STREAM_LOAD_DEFAULT_CHUNK 4096
 #define HLY_STREAM_COPY_BUFFER_SIZE         65536
+#define HLY_STREAM_COPY_FIRST_BLOCK_SIZE    4096
 
 /*----------------------------------------------------------------------
 |   HLY_InputStream

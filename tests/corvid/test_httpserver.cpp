@@ -317,31 +317,35 @@ TEST(CvdHttpServer, ChunkedResponseBody)
 
 TEST(CvdHttpServer, FileRangesOverAKeptConnection)
 {
-    char pattern[] = "/tmp/cvd-httpserver-XXXXXX";
-    std::string root = mkdtemp(pattern);
+    TempDir     root("cvd-httpserver");
     std::string all;
     for (int i = 0; i < 1000; ++i) all += (char)('a' + i % 26);
-    std::ofstream(root + "/data.bin", std::ios::binary) << all;
+    root.Write("data.bin", all);
 
     CVD_HttpServer server;
-    server.AddRequestHandler(new HLY_HttpFileRequestHandler("/media", root.c_str()), "/media", true, true);
+    server.AddRequestHandler(new HLY_HttpFileRequestHandler("/media", root.Path().c_str()), "/media", true, true);
     ASSERT_EQ(server.Start(), HLY_SUCCESS);
 
+    // the runtime server's table covers the range rules; here: several
+    // answers, refusals among them, framed right one after another on one
+    // kept connection
     RawConnection connection(server.GetPort());
     RawResponse   response;
-    const char*   ranges[] = {"bytes=0-99", "bytes=-100", "bytes=1000-", "bytes=5-2", "bytes=1-2,4-5", "none=1-2"};
-    const int     status[] = {206, 206, 416, 416, 416, 400};
-    for (int i = 0; i < 6; ++i) {
-        ASSERT_TRUE(connection.Send(Request("GET", "/media/data.bin", "HTTP/1.1",
-                                            std::string("Range: ") + ranges[i] + "\r\n")))
-            << ranges[i];
-        ASSERT_TRUE(connection.ReadResponse(response)) << ranges[i];
-        EXPECT_EQ(response.status, status[i]) << ranges[i];
+    const RangeCase cases[] = {
+        {"bytes=0-99", 206, "bytes 0-99/1000", 0, 100},
+        {"bytes=5-2", 416, nullptr, 0, 0},
+        {"bytes=900-5000", 206, "bytes 900-999/1000", 900, 100},
+        {"bytes=1000-", 416, nullptr, 0, 0},
+        {"bytes=-100", 206, "bytes 900-999/1000", 900, 100},
+    };
+    for (const RangeCase& c : cases) {
+        ASSERT_TRUE(connection.Send(Request("GET", "/media/data.bin", "HTTP/1.1", std::string("Range: ") + c.range + "\r\n")))
+            << c.range;
+        ASSERT_TRUE(connection.ReadResponse(response)) << c.range;
+        EXPECT_EQ(response.status, c.status) << c.range;
+        EXPECT_EQ(response.Header("Content-Range"), c.content_range ? c.content_range : "") << c.range;
+        EXPECT_EQ(response.body, all.substr(c.start, c.length)) << c.range;
     }
-    ASSERT_TRUE(connection.Send(Request("GET", "/media/data.bin", "HTTP/1.1", "Range: bytes=-100\r\n")));
-    ASSERT_TRUE(connection.ReadResponse(response));
-    EXPECT_EQ(response.Header("Content-Range"), "bytes 900-999/1000");
-    EXPECT_EQ(response.body, all.substr(900));
 
     ASSERT_TRUE(connection.Send(Request("GET", "/media/../data.bin")));
     ASSERT_TRUE(connection.ReadResponse(response));
@@ -351,7 +355,6 @@ TEST(CvdHttpServer, FileRangesOverAKeptConnection)
     EXPECT_EQ(response.status, 405);
 
     server.Stop();
-    std::system(("rm -rf '" + root + "'").c_str());
 }
 
 TEST(CvdHttpServer, ConnectionTasksStayWithinTheCap)

@@ -9,6 +9,14 @@
 
 #include "hlyhttpserver.h"
 
+// a Range header and what a file of 1000 bytes answers to it
+struct RangeCase {
+    const char* range;
+    int         status;
+    const char* content_range; // null: none
+    size_t      start, length; // of the body
+};
+
 class FunctionHandler : public HLY_HttpRequestHandler
 {
 public:

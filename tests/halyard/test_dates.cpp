@@ -104,6 +104,23 @@ TEST(DateTime, ParsingSetsOnlyWhatTheFormCarries)
 /*----------------------------------------------------------------------
 |   refusals
 +---------------------------------------------------------------------*/
+TEST(DateTime, EveryMonthNameInEveryForm)
+{
+    const char* names[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun", "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+    const HLY_DateTime::Format forms[] = {HLY_DateTime::FORMAT_ANSI, HLY_DateTime::FORMAT_RFC_1123,
+                                          HLY_DateTime::FORMAT_RFC_1036, HLY_DateTime::FORMAT_W3C};
+    for (int month = 1; month <= 12; ++month) {
+        HLY_DateTime date(2001, month, 15, 10, 20, 30);
+        for (HLY_DateTime::Format form : forms) {
+            std::string text = date.ToString(form).GetChars();
+            SCOPED_TRACE(text);
+            if (form != HLY_DateTime::FORMAT_W3C) EXPECT_NE(text.find(names[month - 1]), std::string::npos);
+            EXPECT_EQ(Parsed(text.c_str(), form), date);
+        }
+    }
+    EXPECT_EQ(ParseResult("Mon, 15 jan 2001 10:20:30 GMT", HLY_DateTime::FORMAT_RFC_1123), HLY_ERROR_INVALID_SYNTAX);
+}
+
 TEST(DateTime, WrongWeekdayIsRefused)
 {
     EXPECT_EQ(ParseResult("Mon, 06 Nov 1994 08:49:37 GMT", HLY_DateTime::FORMAT_RFC_1123),

@@ -11,6 +11,7 @@
 #include "hlyfile.h"
 #include "hlylogging.h"
 #include "../../halyard/system/posix/hlyposixfile.h"
+#include "../testsupport.h"
 
 namespace {
 
@@ -18,17 +19,7 @@ namespace {
 class Files : public testing::Test
 {
 protected:
-    void SetUp() override
-    {
-        char pattern[] = "/tmp/hly_files_XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        m_Dir = pattern;
-    }
-    void TearDown() override
-    {
-        std::error_code ignored;
-        if (!m_Dir.empty()) std::filesystem::remove_all(m_Dir, ignored);
-    }
+    void SetUp() override { ASSERT_TRUE(m_Temp.Ok()); }
 
     HLY_String Path(const char* name) const { return HLY_FilePath::Create(m_Dir.c_str(), name); }
 
@@ -49,7 +40,8 @@ protected:
         return std::string((const char*)buffer.GetData(), buffer.GetDataSize());
     }
 
-    std::string m_Dir;
+    testsupport::TempDir m_Temp{"hly-files"};
+    const std::string&   m_Dir = m_Temp.Path();
 };
 
 const HLY_Flags WRITE_NEW = HLY_FILE_OPEN_MODE_WRITE | HLY_FILE_OPEN_MODE_CREATE | HLY_FILE_OPEN_MODE_TRUNCATE;

@@ -451,7 +451,13 @@ TEST(HttpChunked, MalformedFraming)
         const char* text;
         HLY_Result  result;
     } cases[] = {
-        {"3\r\nabcX\r\n0\r\n\r\n", HLY_ERROR_INVALID_FORMAT},  // data not followed by CR LF
+        // the two bytes after a chunk's data must be CR LF, each of them
+        {"3\r\nabcX\r\n0\r\n\r\n", HLY_ERROR_INVALID_FORMAT},
+        {"3\r\nabc\rX0\r\n\r\n", HLY_ERROR_INVALID_FORMAT},
+        {"3\r\nabcX\n0\r\n\r\n", HLY_ERROR_INVALID_FORMAT},
+        {"3\r\nabc\n\r0\r\n\r\n", HLY_ERROR_INVALID_FORMAT},
+        {"3\r\nabc\r\r0\r\n\r\n", HLY_ERROR_INVALID_FORMAT},
+        {"3\r\nabc\n\n0\r\n\r\n", HLY_ERROR_INVALID_FORMAT},
         {"\r\nabc\r\n", HLY_ERROR_INVALID_FORMAT},             // empty size line
         {"xyz\r\nabc\r\n", HLY_ERROR_INVALID_FORMAT},          // not hexadecimal
         {";ext\r\nabc\r\n", HLY_ERROR_INVALID_FORMAT},         // no digits: not a last chunk
@@ -526,102 +532,75 @@ TEST(HttpChunked, RoundTrip)
 /*----------------------------------------------------------------------
 |   body streams
 +---------------------------------------------------------------------*/
-TEST(HttpBody, KnownLengthStopsAtTheEndAndHandsTheConnectionBack)
+TEST(HttpBody, FramingDecidesWhereTheBodyEndsAndWhereTheConnectionGoes)
 {
-    ConnectionLog log;
-    auto          source = Buffered("0123456789HTTP/1.1 200 OK\r\n\r\n", 4);
-    {
-        HLY_HttpEntityBodyInputStream body(source, 10, true, false, new FakeConnection(log), true);
-        HLY_LargeSize                 available = 0;
-        EXPECT_EQ(body.GetAvailable(available), HLY_SUCCESS);
-        EXPECT_LE(available, 10u);
-        std::string text;
-        EXPECT_EQ(Drain(body, text, 3), HLY_ERROR_EOS);
-        EXPECT_EQ(text, "0123456789");
-        EXPECT_EQ(log.recycled, 1); // as soon as the last byte was read
-        HLY_Position position = 0;
-        body.Tell(position);
-        EXPECT_EQ(position, 10u);
-        EXPECT_EQ(body.Read(nullptr, 0), HLY_ERROR_EOS);
+    const std::string twenty_thousand(20000, 'd');
+    struct Case {
+        const char*   name;
+        std::string   text;
+        HLY_Size      piece;
+        HLY_LargeSize size;
+        bool          size_known, chunked, persist;
+        HLY_Size      take;        // bytes read before the body is dropped; 0: read to the end
+        HLY_Result    result;      // of reading to the end
+        std::string   body;
+        int           recycled;    // connections handed back once the reading is over
+        int           next_status; // the message that follows on the stream; 0: none looked at
+    } cases[] = {
+        {"known length stops at its end", "0123456789HTTP/1.1 200 OK\r\n\r\n", 4, 10, true, false, true, 0,
+         HLY_ERROR_EOS, "0123456789", 1, 200},
+        {"zero length is done at once", "HTTP/1.1 200 OK\r\n\r\n", 1 << 20, 0, true, false, true, 0, HLY_ERROR_EOS,
+         "", 1, 200},
+        {"short body", "only 14 bytes.", 5, 100, true, false, true, 0, HLY_ERROR_CONNECTION_ABORTED,
+         "only 14 bytes.", 0, 0},
+        {"chunked body cut before its last chunk", "4\r\nabcd\r\n", 5, 0, false, true, true, 0,
+         HLY_ERROR_CONNECTION_ABORTED, "abcd", 0, 0},
+        {"unknown length reads to the end of the stream", twenty_thousand, 1000, 0, false, false, false, 0,
+         HLY_ERROR_EOS, twenty_thousand, 0, 0},
+        // a length beside chunking must neither cut the body nor strand its framing
+        {"chunked body ignores a length beside it", "5\r\nhello\r\n6\r\n world\r\n0\r\n\r\nHTTP/1.1 204 No Content\r\n\r\n",
+         3, 5, true, true, true, 0, HLY_ERROR_EOS, "hello world", 1, 204},
+        {"dropped early closes the connection", "0123456789", 1 << 20, 10, true, false, true, 4, HLY_SUCCESS, "0123",
+         0, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ConnectionLog log;
+        auto          source = Buffered(c.text, c.piece);
+        {
+            HLY_HttpEntityBodyInputStream body(source, c.size, c.size_known, c.chunked, new FakeConnection(log),
+                                               c.persist);
+            // a body of known length 0 is over before it is read
+            EXPECT_EQ(log.recycled, c.size_known && c.size == 0 ? 1 : 0);
+            HLY_LargeSize available = 0;
+            EXPECT_EQ(body.GetAvailable(available), HLY_SUCCESS);
+            if (c.size_known && !c.chunked) EXPECT_LE(available, c.size);
+            std::string text;
+            if (c.take) {
+                text.resize(c.take);
+                EXPECT_EQ(body.ReadFully(&text[0], c.take), c.result);
+            } else {
+                EXPECT_EQ(Drain(body, text, 3), c.result);
+                if (c.result == HLY_ERROR_EOS) EXPECT_EQ(body.Read(nullptr, 0), HLY_ERROR_EOS); // and stays over
+            }
+            EXPECT_EQ(text, c.body);
+            // handed back as soon as the last byte was read, not later
+            EXPECT_EQ(log.recycled, c.recycled);
+            HLY_Position position = 0;
+            body.Tell(position);
+            EXPECT_EQ(position, c.body.size());
+            EXPECT_EQ(body.Seek(0), HLY_ERROR_NOT_SUPPORTED);
+        }
+        // a connection not handed back is closed with its body
+        EXPECT_EQ(log.recycled, c.recycled);
+        EXPECT_EQ(log.deleted, 1);
+        if (c.next_status) {
+            HLY_HttpResponse* next = nullptr;
+            ASSERT_EQ(HLY_HttpResponse::Parse(*source, next), HLY_SUCCESS);
+            EXPECT_EQ(next->GetStatusCode(), c.next_status);
+            delete next;
+        }
     }
-    EXPECT_EQ(log.recycled, 1);
-    EXPECT_EQ(log.deleted, 1);
-    // the next message is untouched
-    HLY_HttpResponse* next = nullptr;
-    ASSERT_EQ(HLY_HttpResponse::Parse(*source, next), HLY_SUCCESS);
-    EXPECT_EQ(next->GetStatusCode(), 200);
-    delete next;
-}
-
-TEST(HttpBody, ZeroLengthIsDoneAtOnce)
-{
-    ConnectionLog log;
-    auto          source = Buffered("HTTP/1.1 200 OK\r\n\r\n");
-    HLY_HttpEntityBodyInputStream body(source, 0, true, false, new FakeConnection(log), true);
-    EXPECT_EQ(log.recycled, 1);
-    char c;
-    EXPECT_EQ(body.Read(&c, 1), HLY_ERROR_EOS);
-    HLY_LargeSize available = 99;
-    EXPECT_EQ(body.GetAvailable(available), HLY_SUCCESS);
-    EXPECT_EQ(available, 0u);
-}
-
-TEST(HttpBody, ShortBodyIsAnErrorAndTheConnectionIsNotReused)
-{
-    ConnectionLog log;
-    {
-        auto source = Buffered("only 14 bytes.", 5);
-        HLY_HttpEntityBodyInputStream body(source, 100, true, false, new FakeConnection(log), true);
-        std::string                   text;
-        EXPECT_EQ(Drain(body, text), HLY_ERROR_CONNECTION_ABORTED);
-        EXPECT_EQ(text, "only 14 bytes.");
-        EXPECT_EQ(log.recycled, 0);
-    }
-    EXPECT_EQ(log.deleted, 1);
-
-    // the same for a chunked body cut before its last chunk
-    {
-        auto source = Buffered("4\r\nabcd\r\n", 5);
-        HLY_HttpEntityBodyInputStream body(source, 0, false, true, new FakeConnection(log), true);
-        std::string                   text;
-        EXPECT_EQ(Drain(body, text), HLY_ERROR_CONNECTION_ABORTED);
-        EXPECT_EQ(text, "abcd");
-    }
-    EXPECT_EQ(log.recycled, 0);
-    EXPECT_EQ(log.deleted, 2);
-}
-
-TEST(HttpBody, UnknownLengthReadsToTheEndOfTheStream)
-{
-    std::string data(20000, 'd');
-    ConnectionLog log;
-    {
-        auto source = Buffered(data, 1000);
-        HLY_HttpEntityBodyInputStream body(source, 0, false, false, new FakeConnection(log), false);
-        HLY_DataBuffer                loaded;
-        EXPECT_EQ(body.Load(loaded), HLY_SUCCESS);
-        EXPECT_EQ(loaded.GetDataSize(), data.size());
-        EXPECT_EQ(log.recycled, 0);
-    }
-    EXPECT_EQ(log.deleted, 1);
-}
-
-TEST(HttpBody, ChunkedBodyIgnoresAContentLengthBesideIt)
-{
-    ConnectionLog log;
-    auto source = Buffered("5\r\nhello\r\n6\r\n world\r\n0\r\n\r\nHTTP/1.1 204 No Content\r\n\r\n", 3);
-    {
-        // a length of 5 next to chunking must neither cut the body nor strand its framing
-        HLY_HttpEntityBodyInputStream body(source, 5, true, true, new FakeConnection(log), true);
-        std::string                   text;
-        EXPECT_EQ(Drain(body, text, 4), HLY_ERROR_EOS);
-        EXPECT_EQ(text, "hello world");
-        EXPECT_EQ(log.recycled, 1);
-    }
-    HLY_HttpResponse* next = nullptr;
-    ASSERT_EQ(HLY_HttpResponse::Parse(*source, next), HLY_SUCCESS);
-    EXPECT_EQ(next->GetStatusCode(), 204);
-    delete next;
 }
 
 TEST(HttpBody, ALengthThatIsNotANumberReadsToTheEndAndIsNotReused)

@@ -337,6 +337,10 @@ TEST_F(HttpClientTest, PersistenceFollowsProtocolAndConnectionHeaders)
         if (request.RequestLine().find("/old-close") != std::string::npos) {
             return Reply{"HTTP/1.0 200 OK\r\nContent-Length: 2\r\n\r\nok"};
         }
+        if (request.RequestLine().find("/old-Keep") != std::string::npos) {
+            // the token compares exactly: another spelling is not kept
+            return Reply{"HTTP/1.0 200 OK\r\nConnection: Keep-Alive\r\nContent-Length: 2\r\n\r\nok"};
+        }
         if (request.RequestLine().find("/old-keep") != std::string::npos) {
             return Reply{"HTTP/1.0 200 OK\r\nConnection: keep-alive\r\nContent-Length: 2\r\n\r\nok"};
         }
@@ -351,22 +355,25 @@ TEST_F(HttpClientTest, PersistenceFollowsProtocolAndConnectionHeaders)
     EXPECT_EQ(Fetch(client, server.Url("/old-close")), 200);
     EXPECT_EQ(Idle(), 0u);
     EXPECT_TRUE(server.WaitForClientCloses(1));
+    EXPECT_EQ(Fetch(client, server.Url("/old-Keep")), 200);
+    EXPECT_EQ(Idle(), 0u);
+    EXPECT_TRUE(server.WaitForClientCloses(2));
     // HTTP/1.0 with keep-alive, then HTTP/1.1 without a Connection header, share one connection
     EXPECT_EQ(Fetch(client, server.Url("/old-keep")), 200);
     EXPECT_EQ(Fetch(client, server.Url("/new")), 200);
-    EXPECT_EQ(server.Connections(), 2);
+    EXPECT_EQ(server.Connections(), 3);
     // an HTTP/1.1 answer with "Connection: close" ends it
     EXPECT_EQ(Fetch(client, server.Url("/close")), 200);
     EXPECT_EQ(Idle(), 0u);
     // a request in HTTP/1.0 asks the server to close, and is not pooled
     EXPECT_EQ(Fetch(client, server.Url("/new"), nullptr, "GET", HLY_HTTP_PROTOCOL_1_0), 200);
     EXPECT_EQ(Idle(), 0u);
-    EXPECT_EQ(server.Connections(), 3);
+    EXPECT_EQ(server.Connections(), 4);
     std::vector<Received> requests = server.Requests();
-    ASSERT_EQ(requests.size(), 5u);
+    ASSERT_EQ(requests.size(), 6u);
     EXPECT_FALSE(requests[0].HasHeader("Connection")) << requests[0].head;
-    EXPECT_EQ(requests[4].RequestLine(), "GET /new HTTP/1.0");
-    EXPECT_TRUE(requests[4].HasHeaderLine("Connection: close"));
+    EXPECT_EQ(requests[5].RequestLine(), "GET /new HTTP/1.0");
+    EXPECT_TRUE(requests[5].HasHeaderLine("Connection: close"));
 }
 
 TEST_F(HttpClientTest, SixthIdleConnectionPushesOutTheOldest)
@@ -527,9 +534,10 @@ TEST_F(HttpClientTest, NoContentHasNoBodyWhateverItsHeadersSay)
 TEST_F(HttpClientTest, InterimResponsesAreSkipped)
 {
     ScriptedServer server([](const Received& request, int) {
-        if (request.RequestLine().find("/many") != std::string::npos) {
+        int count = 0;
+        if (sscanf(request.RequestLine().c_str(), "GET /many/%d", &count) == 1) {
             std::string interim;
-            for (int i = 0; i < 11; ++i) interim += "HTTP/1.1 100 Continue\r\n\r\n";
+            for (int i = 0; i < count; ++i) interim += "HTTP/1.1 100 Continue\r\n\r\n";
             return Reply{interim + "HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok"};
         }
         return Reply{"HTTP/1.1 100 Continue\r\n\r\nHTTP/1.1 102 Processing\r\nX: y\r\n\r\n"
@@ -540,7 +548,10 @@ TEST_F(HttpClientTest, InterimResponsesAreSkipped)
     EXPECT_EQ(Fetch(client, server.Url("/"), &body), 200);
     EXPECT_EQ(body, "done");
 
-    HLY_HttpRequest   request(server.Url("/many").c_str(), "GET", HLY_HTTP_PROTOCOL_1_1);
+    // ten are skipped, an eleventh is one too many
+    EXPECT_EQ(Fetch(client, server.Url("/many/10"), &body), 200);
+    EXPECT_EQ(body, "ok");
+    HLY_HttpRequest   request(server.Url("/many/11").c_str(), "GET", HLY_HTTP_PROTOCOL_1_1);
     HLY_HttpResponse* response = nullptr;
     EXPECT_EQ(client.SendRequest(request, response), HLY_ERROR_HTTP_TOO_MANY_RECONNECTS);
     EXPECT_EQ(response, nullptr);

@@ -23,6 +23,9 @@
 #include "hlylogging.h"
 #include "hlysockets.h"
 #include "http_raw_client.h"
+#include "../testsupport.h"
+
+using testsupport::TempDir;
 
 extern char** environ;
 
@@ -98,35 +101,6 @@ size_t CountOf(const std::string& text, const std::string& what)
     for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + what.size())) ++count;
     return count;
 }
-
-class TempDir
-{
-public:
-    TempDir()
-    {
-        char pattern[] = "/tmp/hly_logging_XXXXXX";
-        if (mkdtemp(pattern)) m_Path = pattern;
-    }
-    ~TempDir()
-    {
-        std::error_code ignored;
-        if (!m_Path.empty()) std::filesystem::remove_all(m_Path, ignored);
-    }
-    const std::string& Path() const { return m_Path; }
-    std::string Join(const std::string& name) const { return m_Path + "/" + name; }
-    std::vector<std::string> List() const
-    {
-        std::vector<std::string> names;
-        for (const auto& entry : std::filesystem::directory_iterator(m_Path)) {
-            names.push_back(entry.path().filename().string());
-        }
-        std::sort(names.begin(), names.end());
-        return names;
-    }
-
-private:
-    std::string m_Path;
-};
 
 struct ChildOutput
 {
@@ -305,47 +279,47 @@ TEST(LogLevels, Booleans)
 /*----------------------------------------------------------------------
 |   configuration sources, as a separate process sees them
 +---------------------------------------------------------------------*/
-TEST(LoggingProcess, NoConfigurationMeansNoOutputAtAll)
+TEST(LoggingProcess, WhereTheConfigurationComesFrom)
 {
-    TempDir work;
-    ASSERT_FALSE(work.Path().empty());
-    ChildOutput output = RunChild(work.Path(), nullptr);
-    EXPECT_EQ(output.m_Status, 0);
-    EXPECT_EQ(output.m_Stdout, "");
-    EXPECT_EQ(output.m_Stderr, "");
-    EXPECT_TRUE(work.List().empty()); // no log file either
-}
-
-TEST(LoggingProcess, PropertiesFileInWorkingDirectory)
-{
-    TempDir work;
-    WriteWholeFile(work.Join("halyard-logging.properties"),
-                   "# levels\n.level = FINE\r\n.ConsoleHandler.outputs=1\n.ConsoleHandler.filter=63\n");
-    ChildOutput output = RunChild(work.Path(), nullptr);
-    EXPECT_EQ(output.m_Status, 0);
-    EXPECT_EQ(output.m_Stdout, "FATAL: probe FATAL record\r\n"
-                               "SEVERE: probe SEVERE record\r\n"
-                               "WARNING: probe WARNING record\r\n"
-                               "INFO: probe INFO record\r\n"
-                               "FINE: probe FINE record\r\n"
-                               "SEVERE: deep SEVERE record\r\n");
-    EXPECT_EQ(output.m_Stderr, ""); // outputs=1: standard output only
-}
-
-TEST(LoggingProcess, EnvironmentVariableReplacesTheFile)
-{
-    TempDir work;
-    WriteWholeFile(work.Join("halyard-logging.properties"),
-                   ".level=ALL\n.handlers=ConsoleHandler,FileHandler\n.ConsoleHandler.outputs=1\n");
-    ChildOutput output = RunChild(work.Path(), "plist:.level=WARNING;.ConsoleHandler.filter=63");
-    EXPECT_EQ(output.m_Status, 0);
-    // nothing of the file: no FileHandler, no standard output, no INFO
-    EXPECT_EQ(output.m_Stdout, "");
-    EXPECT_EQ(output.m_Stderr, "FATAL: probe FATAL record\r\n"
-                               "SEVERE: probe SEVERE record\r\n"
-                               "WARNING: probe WARNING record\r\n"
-                               "SEVERE: deep SEVERE record\r\n");
-    EXPECT_EQ(work.List(), std::vector<std::string>{"halyard-logging.properties"});
+    const std::string fine_and_up = "FATAL: probe FATAL record\r\n"
+                                    "SEVERE: probe SEVERE record\r\n"
+                                    "WARNING: probe WARNING record\r\n"
+                                    "INFO: probe INFO record\r\n"
+                                    "FINE: probe FINE record\r\n"
+                                    "SEVERE: deep SEVERE record\r\n";
+    const std::string warning_and_up = "FATAL: probe FATAL record\r\n"
+                                       "SEVERE: probe SEVERE record\r\n"
+                                       "WARNING: probe WARNING record\r\n"
+                                       "SEVERE: deep SEVERE record\r\n";
+    struct Case {
+        const char* name;
+        const char* file;        // halyard-logging.properties in the working directory
+        const char* environment; // HALYARD_LOG_CONFIG
+        std::string out, err;
+    } cases[] = {
+        {"none: no output at all, no log file either", nullptr, nullptr, "", ""},
+        {"the file in the working directory; outputs=1 is standard output only",
+         "# levels\n.level = FINE\r\n.ConsoleHandler.outputs=1\n.ConsoleHandler.filter=63\n", nullptr, fine_and_up,
+         ""},
+        {"the environment replaces the file: no FileHandler, no standard output, no INFO",
+         ".level=ALL\n.handlers=ConsoleHandler,FileHandler\n.ConsoleHandler.outputs=1\n",
+         "plist:.level=WARNING;.ConsoleHandler.filter=63", "", warning_and_up},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir work;
+        ASSERT_TRUE(work.Ok());
+        std::vector<std::string> files;
+        if (c.file) {
+            work.Write("halyard-logging.properties", c.file);
+            files.push_back("halyard-logging.properties");
+        }
+        ChildOutput output = RunChild(work.Path(), c.environment);
+        EXPECT_EQ(output.m_Status, 0);
+        EXPECT_EQ(output.m_Stdout, c.out);
+        EXPECT_EQ(output.m_Stderr, c.err);
+        EXPECT_EQ(work.List(), files);
+    }
 }
 
 TEST(LoggingProcess, ColouredLevelNamesOnBothOutputs)

@@ -132,6 +132,34 @@ TEST(String, Comparison)
     EXPECT_TRUE(HLY_String("x") != HLY_String("X"));
 }
 
+TEST(String, IgnoringCaseAtTheEndsOfTheAlphabet)
+{
+    // the first and last letters fold; the characters just outside them
+    // ('@' '[' before and after A-Z, '`' '{' around a-z) do not
+    struct Case {
+        char a, b;
+        bool same;
+    } cases[] = {
+        {'a', 'A', true},  {'z', 'Z', true},  {'A', 'a', true},  {'Z', 'z', true},
+        {'@', '`', false}, {'[', '{', false}, {'`', '@', false}, {'{', '[', false},
+    };
+    for (const Case& c : cases) {
+        const char a[] = {c.a, 0}, b[] = {c.b, 0};
+        SCOPED_TRACE(std::string(a) + " " + b);
+        EXPECT_EQ(HLY_String::Compare(a, b, true) == 0, c.same);
+        EXPECT_EQ(HLY_String::CompareN(a, b, 1, true) == 0, c.same);
+        EXPECT_EQ(HLY_String(a).Equals(b, true), c.same);
+        HLY_String text = HLY_String("x") + a + "x";
+        int        at   = c.same ? 1 : -1;
+        EXPECT_EQ(text.Find(b, 0, true), at);
+        EXPECT_EQ(text.Find(c.b, 0, true), at);
+        EXPECT_EQ(text.ReverseFind(b, 0, true), at);
+        EXPECT_EQ(text.ReverseFind(c.b, 0, true), at);
+    }
+    EXPECT_EQ(HLY_String("AZ@[az`{").ToLowercase(), "az@[az`{");
+    EXPECT_EQ(HLY_String("AZ@[az`{").ToUppercase(), "AZ@[AZ`{");
+}
+
 TEST(String, Searching)
 {
     HLY_String s("abcabc");

@@ -5,6 +5,8 @@
 #include <cstdlib>
 #include <string>
 
+#include "../testsupport.h"
+
 namespace {
 
 struct ToolRun
@@ -34,17 +36,8 @@ protected:
 #ifndef HLY_XML_TOOL_PATH
         GTEST_SKIP() << "hly-xml was not built";
 #else
-        char pattern[] = "/tmp/hly-xml-test-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        m_Dir = pattern;
+        ASSERT_TRUE(m_Temp.Ok());
 #endif
-    }
-    void TearDown() override
-    {
-        if (!m_Dir.empty()) {
-            std::string command = "rm -rf '" + m_Dir + "'";
-            EXPECT_EQ(system(command.c_str()), 0);
-        }
     }
 
     std::string Write(const std::string& name, const std::string& content)
@@ -79,7 +72,8 @@ protected:
         return run;
     }
 
-    std::string m_Dir;
+    testsupport::TempDir m_Temp{"hly-xml-test"};
+    const std::string&   m_Dir = m_Temp.Path();
 };
 
 const char* const GOOD =

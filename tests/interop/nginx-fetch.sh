@@ -16,7 +16,13 @@ if [ ! -x "$nginx" ]; then
   exit 77
 fi
 
+# the directories of runs that were killed outright (no trap runs then)
+for old in /tmp/nginx-fetch.*; do
+  [ -f "$old/owner" ] || continue
+  kill -0 "$(cat "$old/owner")" 2>/dev/null || rm -rf "$old"
+done
 dir=$(mktemp -d /tmp/nginx-fetch.XXXXXX)
+echo $$ > "$dir/owner"
 pid=""
 cleanup() {
   if [ -n "$pid" ]; then
@@ -25,7 +31,10 @@ cleanup() {
   fi
   rm -rf "$dir"
 }
-trap cleanup EXIT INT TERM
+trap cleanup EXIT
+# a trap on a signal alone would clean up and then carry on
+trap 'exit 130' INT
+trap 'exit 143' TERM
 [ -n "${KEEP_NGINX_DEBUG:-}" ] && set -x
 
 mkdir -p "$dir/www/ssi" "$dir/tmp"
