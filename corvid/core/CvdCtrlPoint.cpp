@@ -192,9 +192,10 @@ HLY_Result CVD_CtrlPoint::Start(CVD_SsdpListenTask* task)
         m_TaskManager->StartTask(new CVD_CtrlPointHouseKeepingTask(this, period));
 
         m_ListenTask = task;
-        if (task) task->AddListener(this);
-        m_Started = true;
+        m_Started    = true;
     }
+    // outside the lock: the listen task holds its own while it hands us a datagram
+    if (task) task->AddListener(this);
     if (m_SearchTarget.IsEmpty()) return HLY_SUCCESS;
     return Search(HLY_HttpUrl(CVD_SSDP_MULTICAST_ADDRESS, CVD_SSDP_PORT, "*"), m_SearchTarget,
                   CVD_CTRLPOINT_SEARCH_MX, HLY_TimeInterval::FromSeconds(CVD_CTRLPOINT_SEARCH_FREQUENCY_S),
