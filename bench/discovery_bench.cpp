@@ -26,7 +26,7 @@
 #include <fstream>
 #include <mutex>
 #include <random>
-#include <set>
+#include <map>
 #include <string>
 #include <thread>
 #include <vector>
@@ -217,7 +217,7 @@ void RunFleet(int count)
     inet_pton(AF_INET, peer.c_str(), &group.imr_interface);
     setsockopt(udp, IPPROTO_IP, IP_ADD_MEMBERSHIP, &group, sizeof(group));
     std::mt19937 random(42);
-    std::set<std::string> answered;
+    std::map<std::string, std::chrono::steady_clock::time_point> answered;
     for (;;) {
         char        buffer[2048];
         sockaddr_in from{};
@@ -230,7 +230,9 @@ void RunFleet(int count)
         char text[32];
         std::string key = std::string(inet_ntop(AF_INET, &from.sin_addr, text, sizeof(text))) + ":" +
                           std::to_string(ntohs(from.sin_port));
-        if (!answered.insert(key).second) continue;
+        auto now = std::chrono::steady_clock::now();
+        if (answered.count(key) && now - answered[key] < std::chrono::seconds(2)) continue;
+        answered[key] = now;
         int mx = std::max(1, std::min(3, atoi(HeaderOf(message, "MX").c_str())));
         std::vector<std::pair<int, int>> schedule; // (ms, device)
         for (int n = 0; n < count; ++n) schedule.push_back({(int)(random() % (mx * 1000)), n});

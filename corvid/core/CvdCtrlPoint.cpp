@@ -58,7 +58,7 @@ HLY_String EventPath(CVD_Service* service)
 CVD_CtrlPoint::CVD_CtrlPoint(const char* search_criteria)
     : m_SearchTarget(search_criteria ? search_criteria : ""),
       m_Started(false),
-      m_SCPDTasksInFlight(0),
+      m_InspectionsInFlight(0),
       m_DroppedInspections(0),
       m_SubscriptionAnswers(0),
       m_CancelledSubscriptions(0),
@@ -125,13 +125,19 @@ HLY_Result CVD_CtrlPoint::GetSubscriber(CVD_Service* service, CVD_EventSubscribe
 HLY_Cardinal CVD_CtrlPoint::GetPendingInspectionCount()
 {
     HLY_AutoLock lock(m_Lock);
-    return m_PendingInspections.GetItemCount() + m_SCPDTasksInFlight;
+    return m_InspectionsInFlight;
 }
 
 HLY_Cardinal CVD_CtrlPoint::GetPendingNotificationCount()
 {
     HLY_AutoLock lock(m_Lock);
     return m_PendingNotifications.GetItemCount();
+}
+
+HLY_Cardinal CVD_CtrlPoint::GetWaitingInspectionCount()
+{
+    HLY_AutoLock lock(m_Lock);
+    return m_WaitingInspections.GetItemCount();
 }
 
 HLY_Cardinal CVD_CtrlPoint::GetDroppedInspectionCount()
@@ -226,6 +232,7 @@ HLY_Result CVD_CtrlPoint::Stop(CVD_SsdpListenTask* task)
     m_DescribedServices.Clear();
     // the fetches they stood for were stopped: a later start must inspect again
     m_PendingInspections.Clear();
+    m_WaitingInspections.Clear();
     CVD_EventNotification* notification = nullptr;
     while (HLY_SUCCEEDED(m_PendingNotifications.PopHead(notification))) delete notification;
     m_EventServer = nullptr;
@@ -387,27 +394,53 @@ HLY_Result CVD_CtrlPoint::InspectDevice(const HLY_HttpUrl& location, const char*
     HLY_String   id(uuid);
     if (m_PendingInspections.Contains(id)) return HLY_SUCCESS;
     if (!m_Started) return HLY_ERROR_INVALID_STATE;
-    if (m_PendingInspections.GetItemCount() + m_SCPDTasksInFlight >= m_Limits.m_MaxInspections) {
-        // logged once per thousand: a flood must not flood the log too
-        if (m_DroppedInspections++ % 1000 == 0) {
-            HLY_LOG_WARNING("%u inspections in flight, \"%s\" dropped (%u so far)",
-                            (unsigned)m_Limits.m_MaxInspections, uuid, (unsigned)m_DroppedInspections);
-        }
-        return HLY_ERROR_OUT_OF_RESOURCES;
-    }
-
     HLY_LOG_INFO("Inspecting device \"%s\" detected @ %s", uuid, location.ToString().GetChars());
     if (!location.IsValid()) {
         HLY_LOG_INFO("Invalid device description url: %s", location.ToString().GetChars());
         return HLY_FAILURE;
     }
+    if (m_InspectionsInFlight >= m_Limits.m_MaxInspections) {
+        WaitingInspection waiting = {location, id, leasetime};
+        if (m_WaitingInspections.Contains(waiting)) return HLY_SUCCESS;
+        if (m_WaitingInspections.GetItemCount() < m_Limits.m_MaxWaitingInspections) {
+            return m_WaitingInspections.Add(waiting);
+        }
+        // logged once per thousand: a flood must not flood the log too
+        if (m_DroppedInspections++ % 1000 == 0) {
+            HLY_LOG_WARNING("%u inspections in flight and %u waiting, \"%s\" dropped (%u so far)",
+                            (unsigned)m_Limits.m_MaxInspections, (unsigned)m_WaitingInspections.GetItemCount(), uuid,
+                            (unsigned)m_DroppedInspections);
+        }
+        return HLY_ERROR_OUT_OF_RESOURCES;
+    }
+    return StartInspection(location, id, leasetime);
+}
 
-    m_PendingInspections.Add(id);
-    HLY_TimeInterval delay = HLY_TimeInterval::FromMillis(m_Limits.m_DescriptionDelay);
-    HLY_Result       res =
-        m_TaskManager->StartTask(new CVD_CtrlPointGetDescriptionTask(location, this, leasetime, uuid), &delay);
-    if (HLY_FAILED(res)) m_PendingInspections.Remove(id);
+HLY_Result CVD_CtrlPoint::StartInspection(const HLY_HttpUrl& location, const HLY_String& uuid,
+                                          HLY_TimeInterval leasetime)
+{
+    m_PendingInspections.Add(uuid);
+    HLY_TimeInterval                 delay = HLY_TimeInterval::FromMillis(m_Limits.m_DescriptionDelay);
+    CVD_CtrlPointGetDescriptionTask* task  = new CVD_CtrlPointGetDescriptionTask(location, this, leasetime, uuid);
+    // counted before the start: a refused task is deleted at once and uncounts itself
+    ++m_InspectionsInFlight;
+    task->SetCounted();
+    HLY_Result res = m_TaskManager->StartTask(task, &delay);
+    if (HLY_FAILED(res)) m_PendingInspections.Remove(uuid);
     return res;
+}
+
+// under m_Lock, whenever an inspection ended
+void CVD_CtrlPoint::StartWaitingInspections()
+{
+    while (m_Started && m_WaitingInspections.GetItemCount() &&
+           m_InspectionsInFlight < m_Limits.m_MaxInspections) {
+        WaitingInspection next;
+        m_WaitingInspections.PopHead(next);
+        CVD_DeviceDataReference known;
+        if (m_PendingInspections.Contains(next.m_UUID) || HLY_SUCCEEDED(FindDevice(next.m_UUID, known))) continue;
+        StartInspection(next.m_Location, next.m_UUID, next.m_LeaseTime);
+    }
 }
 
 /*----------------------------------------------------------------------
@@ -475,7 +508,7 @@ HLY_Result CVD_CtrlPoint::ProcessGetDescriptionResponse(HLY_Result result, const
                                                                   ? CVD_CTRLPOINT_SCPD_DELAY_EMBEDDED_MS
                                                                   : CVD_CTRLPOINT_SCPD_DELAY_MS);
         // counted before the start: a refused task is deleted at once and uncounts itself
-        ++m_SCPDTasksInFlight;
+        ++m_InspectionsInFlight;
         task->SetCounted();
         res = m_TaskManager->StartTask(task, &delay);
         if (HLY_FAILED(res)) {
@@ -490,10 +523,11 @@ failure:
     return HLY_FAILED(res) ? res : HLY_FAILURE;
 }
 
-void CVD_CtrlPoint::OnSCPDTaskEnded()
+void CVD_CtrlPoint::OnInspectionTaskEnded()
 {
     HLY_AutoLock lock(m_Lock);
-    if (m_SCPDTasksInFlight) --m_SCPDTasksInFlight;
+    if (m_InspectionsInFlight) --m_InspectionsInFlight;
+    StartWaitingInspections();
 }
 
 HLY_Result CVD_CtrlPoint::FetchDeviceSCPDs(CVD_CtrlPointGetSCPDsTask* task, CVD_DeviceDataReference& device,

@@ -26,6 +26,10 @@ class CVD_CtrlPointSubscribeEventTask;
 // a flood of announcements with fresh UUIDs must not become a flood of
 // threads; what is dropped comes back with the next announcement or search
 #define CVD_CTRLPOINT_MAX_INSPECTIONS 64
+// announced devices waiting for a free inspection: a burst of real devices
+// (hundreds answering one search) is inspected in turn, not lost; beyond
+// this the burst is a flood and is dropped
+#define CVD_CTRLPOINT_MAX_WAITING_INSPECTIONS 1024
 // root devices kept: a home network has tens; beyond this the flood is hostile
 #define CVD_CTRLPOINT_MAX_ROOT_DEVICES 2048
 // a device description read into memory (real ones are a few KB)
@@ -68,6 +72,7 @@ class CVD_CtrlPointSubscribeEventTask;
 struct CVD_CtrlPointLimits
 {
     HLY_Cardinal m_MaxInspections       = CVD_CTRLPOINT_MAX_INSPECTIONS;
+    HLY_Cardinal m_MaxWaitingInspections = CVD_CTRLPOINT_MAX_WAITING_INSPECTIONS;
     HLY_Cardinal m_MaxRootDevices       = CVD_CTRLPOINT_MAX_ROOT_DEVICES;
     HLY_Size     m_MaxDescriptionSize   = CVD_CTRLPOINT_MAX_DESCRIPTION_SIZE;
     HLY_Size     m_MaxSCPDSize          = CVD_CTRLPOINT_MAX_SCPD_SIZE;
@@ -152,7 +157,10 @@ public:
     HLY_Cardinal GetCancelledSubscriptionCount();
     HLY_Cardinal GetPendingInspectionCount();
     HLY_Cardinal GetPendingNotificationCount();
-    // inspections refused because CVD_CTRLPOINT_MAX_INSPECTIONS were in flight
+    // inspections waiting for a free one
+    HLY_Cardinal GetWaitingInspectionCount();
+    // inspections dropped because CVD_CTRLPOINT_MAX_INSPECTIONS were in flight
+    // and CVD_CTRLPOINT_MAX_WAITING_INSPECTIONS waited
     HLY_Cardinal GetDroppedInspectionCount();
     // runs one housekeeping pass now
     HLY_Result RunHouseKeeping();
@@ -201,7 +209,17 @@ private:
     void RegisterFetch(CVD_CtrlPointHttpTask* task);
     void UnregisterFetch(CVD_CtrlPointHttpTask* task);
     void ExpireFetches();
-    void OnSCPDTaskEnded();
+    void OnInspectionTaskEnded();
+    HLY_Result StartInspection(const HLY_HttpUrl& location, const HLY_String& uuid, HLY_TimeInterval leasetime);
+    void StartWaitingInspections();
+
+    struct WaitingInspection
+    {
+        HLY_HttpUrl      m_Location;
+        HLY_String       m_UUID;
+        HLY_TimeInterval m_LeaseTime;
+        bool operator==(const WaitingInspection& other) const { return m_UUID == other.m_UUID; }
+    };
 
     CVD_CtrlPoint(const CVD_CtrlPoint&)            = delete;
     CVD_CtrlPoint& operator=(const CVD_CtrlPoint&) = delete;
@@ -217,11 +235,12 @@ private:
     bool                                   m_Started;
     HLY_List<CVD_EventNotification*>       m_PendingNotifications;
     HLY_List<HLY_String>                   m_PendingInspections;
+    HLY_List<WaitingInspection>            m_WaitingInspections;
 
     CVD_CtrlPointLimits                    m_Limits;
     // services whose description arrived (a service object has no such mark)
     HLY_List<CVD_Service*>                 m_DescribedServices;
-    HLY_Cardinal                           m_SCPDTasksInFlight;
+    HLY_Cardinal                           m_InspectionsInFlight;
     HLY_Cardinal                           m_DroppedInspections;
     HLY_Cardinal                           m_SubscriptionAnswers;
     HLY_Cardinal                           m_CancelledSubscriptions;

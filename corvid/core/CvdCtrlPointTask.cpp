@@ -16,7 +16,11 @@ CVD_CtrlPointHttpTask::CVD_CtrlPointHttpTask(CVD_CtrlPoint*   ctrl_point,
                                              HLY_HttpRequest* request,
                                              HLY_Size         max_body,
                                              HLY_Timeout      timeout)
-    : CVD_HttpClientSocketTask(request), m_CtrlPoint(ctrl_point), m_MaxBody(max_body), m_Timeout(timeout)
+    : CVD_HttpClientSocketTask(request),
+      m_CtrlPoint(ctrl_point),
+      m_MaxBody(max_body),
+      m_Timeout(timeout),
+      m_Counted(false)
 {
     const CVD_CtrlPointLimits& limits = ctrl_point->GetLimits();
     m_Client.SetTimeouts(limits.m_ConnectTimeout, timeout, limits.m_ConnectTimeout);
@@ -24,6 +28,11 @@ CVD_CtrlPointHttpTask::CVD_CtrlPointHttpTask(CVD_CtrlPoint*   ctrl_point,
     HLY_HttpClient::Config config = m_Client.GetConfig();
     config.m_MaxRedirects         = 0;
     m_Client.SetConfig(config);
+}
+
+CVD_CtrlPointHttpTask::~CVD_CtrlPointHttpTask()
+{
+    if (m_Counted) m_CtrlPoint->OnInspectionTaskEnded();
 }
 
 void CVD_CtrlPointHttpTask::StartClock()
@@ -148,14 +157,8 @@ CVD_CtrlPointGetSCPDsTask::CVD_CtrlPointGetSCPDsTask(CVD_CtrlPoint* ctrl_point, 
     : CVD_CtrlPointHttpTask(ctrl_point, nullptr, ctrl_point->GetLimits().m_MaxSCPDSize,
                             ctrl_point->GetLimits().m_FetchTimeout),
       m_RootDevice(root),
-      m_Queued(0),
-      m_Counted(false)
+      m_Queued(0)
 {
-}
-
-CVD_CtrlPointGetSCPDsTask::~CVD_CtrlPointGetSCPDsTask()
-{
-    if (m_Counted) m_CtrlPoint->OnSCPDTaskEnded();
 }
 
 HLY_Result CVD_CtrlPointGetSCPDsTask::AddRequest(HLY_HttpRequest* request)

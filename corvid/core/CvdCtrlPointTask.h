@@ -19,6 +19,9 @@ class CVD_CtrlPointHttpTask : public CVD_HttpClientSocketTask
 {
 public:
     CVD_CtrlPointHttpTask(CVD_CtrlPoint* ctrl_point, HLY_HttpRequest* request, HLY_Size max_body, HLY_Timeout timeout);
+    // an inspection's task is counted in flight until it is deleted
+    ~CVD_CtrlPointHttpTask() override;
+    void SetCounted() { m_Counted = true; }
 
     // the watchdog: aborts the exchange when it runs past its deadline
     void ExpireIfLate(const HLY_TimeStamp& now);
@@ -40,6 +43,7 @@ protected:
     HLY_Timeout    m_Timeout;
     HLY_Mutex      m_DeadlineLock;
     HLY_TimeStamp  m_Deadline;
+    bool           m_Counted;
 };
 
 class CVD_CtrlPointGetDescriptionTask : public CVD_CtrlPointHttpTask
@@ -71,11 +75,8 @@ class CVD_CtrlPointGetSCPDsTask : public CVD_CtrlPointHttpTask
 {
 public:
     CVD_CtrlPointGetSCPDsTask(CVD_CtrlPoint* ctrl_point, CVD_DeviceDataReference& root);
-    ~CVD_CtrlPointGetSCPDsTask() override;
     HLY_Result AddRequest(HLY_HttpRequest* request) override;
     HLY_Cardinal GetRequestCount() const { return m_Queued; }
-    // counted once the task was started
-    void SetCounted() { m_Counted = true; }
 
 protected:
     HLY_Result OnResponse(HLY_Result res, const HLY_HttpRequest& request, const HLY_HttpRequestContext& context,
@@ -83,7 +84,6 @@ protected:
 
     CVD_DeviceDataReference m_RootDevice;
     HLY_Cardinal            m_Queued;
-    bool                    m_Counted;
 };
 
 class CVD_CtrlPointInvokeActionTask : public CVD_CtrlPointHttpTask

@@ -72,6 +72,8 @@ protected:
         limits.m_FetchTimeout       = 2000;
         limits.m_ActionTimeout      = 2000;
         limits.m_HouseKeepingPeriod = 1000;
+        // the flood waits for the ones that do wait: a short queue keeps the test short
+        limits.m_MaxWaitingInspections = 64;
         m_CtrlPoint                 = new CVD_CtrlPoint("");
         m_CtrlPoint->SetLimits(limits);
         m_CtrlPointRef = CVD_UPnPCtrlPointReference(m_CtrlPoint);
@@ -252,7 +254,10 @@ TEST_F(CtrlPointHostile, FloodOfFreshUuidsKeepsThreadsAndMemoryBounded)
         sample();
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
     }
-    EXPECT_TRUE(Eventually([&]() { sample(); return m_CtrlPoint->GetPendingInspectionCount() == 0; }, 15000));
+    EXPECT_TRUE(Eventually([&]() {
+        sample();
+        return m_CtrlPoint->GetPendingInspectionCount() == 0 && m_CtrlPoint->GetWaitingInspectionCount() == 0;
+    }, 15000));
     double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
     printf("[ flood    ] 10000 NOTIFYs: threads %d -> peak %d, RSS %ld -> peak %ld KiB, %u inspections dropped, "
            "settled in %.1f s\n",
