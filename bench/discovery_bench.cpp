@@ -33,8 +33,20 @@
 
 #include "CvdCtrlPoint.h"
 #include "CvdUPnP.h"
+#include "wire_support.h"
+
+using wire::Answer;
+using wire::RssKiB;
+using wire::Scpd;
+using wire::SendAll;
+using wire::ThreadCount;
 
 namespace {
+
+std::string HeaderOf(const std::string& head, const char* name)
+{
+    return wire::Header(head, name);
+}
 
 const int kHttpPort    = 9000;
 const int kHttpWorkers = 16;
@@ -83,73 +95,6 @@ std::string Description(int n)
            "</UDN><serviceList>" + list + "</serviceList></device></root>";
 }
 
-std::string Scpd()
-{
-    return "<?xml version=\"1.0\"?><scpd xmlns=\"urn:schemas-upnp-org:service-1-0\"><specVersion><major>1</major>"
-           "<minor>0</minor></specVersion><actionList><action><name>GetLevel</name><argumentList><argument>"
-           "<name>Level</name><direction>out</direction><relatedStateVariable>Level</relatedStateVariable>"
-           "</argument></argumentList></action></actionList><serviceStateTable>"
-           "<stateVariable sendEvents=\"yes\"><name>Level</name><dataType>string</dataType></stateVariable>"
-           "</serviceStateTable></scpd>";
-}
-
-std::string HeaderOf(const std::string& head, const char* name)
-{
-    std::string lower = head;
-    for (char& c : lower) c = (char)tolower(c);
-    std::string key = std::string("\r\n") + name + ":";
-    for (char& c : key) c = (char)tolower(c);
-    size_t at = lower.find(key);
-    if (at == std::string::npos) return "";
-    size_t start = head.find_first_not_of(' ', at + key.size());
-    size_t end   = head.find("\r\n", start);
-    return head.substr(start, end - start);
-}
-
-bool SendAll(int fd, const std::string& bytes)
-{
-    size_t done = 0;
-    while (done < bytes.size()) {
-        ssize_t count = send(fd, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
-        if (count <= 0) return false;
-        done += count;
-    }
-    return true;
-}
-
-std::string Answer(int status, const std::string& body, const std::string& extra = "")
-{
-    return "HTTP/1.1 " + std::to_string(status) + (status == 200 ? " OK" : " Not Found") +
-           "\r\nContent-Type: text/xml\r\nConnection: close\r\n" + extra +
-           "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
-}
-
-void SendInitialEvent(const std::string& callback, const std::string& sid)
-{
-    std::string rest = callback.substr(7);
-    std::string host = rest.substr(0, rest.find(':'));
-    int         port = atoi(rest.substr(rest.find(':') + 1).c_str());
-    std::string path = rest.substr(rest.find('/'));
-    std::string body = "<?xml version=\"1.0\"?><e:propertyset xmlns:e=\"urn:schemas-upnp-org:event-1-0\"><e:property>"
-                       "<Level>initial</Level></e:property></e:propertyset>";
-    std::string bytes = "NOTIFY " + path + " HTTP/1.1\r\nHOST: " + host + ":" + std::to_string(port) +
-                        "\r\nCONTENT-TYPE: text/xml; charset=\"utf-8\"\r\nNT: upnp:event\r\nNTS: upnp:propchange\r\n"
-                        "SID: " + sid + "\r\nSEQ: 0\r\nConnection: close\r\nContent-Length: " +
-                        std::to_string(body.size()) + "\r\n\r\n" + body;
-    int         fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in target{};
-    target.sin_family = AF_INET;
-    target.sin_port   = htons(port);
-    inet_pton(AF_INET, host.c_str(), &target.sin_addr);
-    timeval tv{5, 0};
-    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof(tv));
-    if (connect(fd, (sockaddr*)&target, sizeof(target)) == 0 && SendAll(fd, bytes)) {
-        char buffer[256];
-        recv(fd, buffer, sizeof(buffer), 0);
-    }
-    close(fd);
-}
-
 void Serve(int fd, std::atomic<int>& sid_counter)
 {
     timeval tv{5, 0};
@@ -175,7 +120,7 @@ void Serve(int fd, std::atomic<int>& sid_counter)
         if (callback.size() > 2 && HeaderOf(head, "SID").empty()) {
             SendAll(fd, Answer(200, "", "SID: " + sid + "\r\nTIMEOUT: Second-1800\r\n"));
             close(fd);
-            SendInitialEvent(callback.substr(1, callback.size() - 2), sid);
+            wire::PostEvent(callback.substr(1, callback.size() - 2), sid, 0, "Level", "initial");
             return;
         }
         SendAll(fd, Answer(200, "", "SID: " + HeaderOf(head, "SID") + "\r\nTIMEOUT: Second-1800\r\n"));
@@ -255,28 +200,6 @@ void RunFleet(int count)
 /*----------------------------------------------------------------------
 |   the control point side
 +---------------------------------------------------------------------*/
-int ThreadCount()
-{
-    int  count = 0;
-    DIR* dir   = opendir("/proc/self/task");
-    if (!dir) return -1;
-    while (dirent* entry = readdir(dir)) {
-        if (entry->d_name[0] != '.') ++count;
-    }
-    closedir(dir);
-    return count;
-}
-
-long RssKiB()
-{
-    std::ifstream status("/proc/self/status");
-    std::string   line;
-    while (std::getline(status, line)) {
-        if (line.rfind("VmRSS:", 0) == 0) return atol(line.c_str() + 6);
-    }
-    return -1;
-}
-
 // subscribes to every service of every device it hears of
 class Subscriber : public CVD_CtrlPointListener
 {

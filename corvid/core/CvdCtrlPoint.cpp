@@ -226,7 +226,7 @@ HLY_Result CVD_CtrlPoint::Stop(CVD_SsdpListenTask* task)
     tasks->StopAllTasks();
 
     HLY_AutoLock lock(m_Lock);
-    for (HLY_List<CVD_DeviceDataReference>::Iterator it = m_RootDevices.GetFirstItem(); it; ++it) TellRemoved(*it);
+    for (HLY_List<CVD_DeviceDataReference>::Iterator it = m_RootDevices.GetFirstItem(); it; ++it) Tell(*it, false);
     m_RootDevices.Clear();
     m_Subscribers.Clear();
     m_DescribedServices.Clear();
@@ -638,34 +638,27 @@ failure:
 /*----------------------------------------------------------------------
 |   the device list
 +---------------------------------------------------------------------*/
-void CVD_CtrlPoint::TellAdded(CVD_DeviceDataReference& device)
+// every listener, for the device and then, depth-first, each embedded device
+void CVD_CtrlPoint::Tell(CVD_DeviceDataReference& device, bool added)
 {
     for (HLY_List<CVD_CtrlPointListener*>::Iterator it = m_Listeners.GetFirstItem(); it; ++it) {
-        (*it)->OnDeviceAdded(device);
+        if (added) {
+            (*it)->OnDeviceAdded(device);
+        } else {
+            (*it)->OnDeviceRemoved(device);
+        }
     }
     const HLY_Array<CVD_DeviceDataReference>& embedded = device->GetEmbeddedDevices();
     for (HLY_Cardinal i = 0; i < embedded.GetItemCount(); ++i) {
         CVD_DeviceDataReference child = embedded[i];
-        TellAdded(child);
-    }
-}
-
-void CVD_CtrlPoint::TellRemoved(CVD_DeviceDataReference& device)
-{
-    for (HLY_List<CVD_CtrlPointListener*>::Iterator it = m_Listeners.GetFirstItem(); it; ++it) {
-        (*it)->OnDeviceRemoved(device);
-    }
-    const HLY_Array<CVD_DeviceDataReference>& embedded = device->GetEmbeddedDevices();
-    for (HLY_Cardinal i = 0; i < embedded.GetItemCount(); ++i) {
-        CVD_DeviceDataReference child = embedded[i];
-        TellRemoved(child);
+        Tell(child, added);
     }
 }
 
 HLY_Result CVD_CtrlPoint::NotifyDeviceAdded(CVD_DeviceDataReference& root)
 {
     HLY_AutoLock lock(m_Lock);
-    TellAdded(root);
+    Tell(root, true);
     return HLY_SUCCESS;
 }
 
@@ -674,7 +667,7 @@ HLY_Result CVD_CtrlPoint::RemoveDevice(CVD_DeviceDataReference& root)
     HLY_AutoLock lock(m_Lock);
     // the caller's reference may be the list's own entry: keep the record alive
     CVD_DeviceDataReference keep = root;
-    TellRemoved(keep);
+    Tell(keep, false);
     return CleanupDevice(keep);
 }
 

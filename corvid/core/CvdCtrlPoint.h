@@ -201,8 +201,7 @@ private:
                                         CVD_EventNotification* notification, HLY_List<CVD_StateVariable*>& vars);
     HLY_Result ProcessPendingEventNotifications();
     void DeliverNotification(CVD_EventSubscriberReference& subscriber, CVD_EventNotification* notification);
-    void TellRemoved(CVD_DeviceDataReference& device);
-    void TellAdded(CVD_DeviceDataReference& device);
+    void Tell(CVD_DeviceDataReference& device, bool added);
     bool AllServicesDescribed(CVD_DeviceDataReference& device);
     HLY_Int32 GetSubscriptionLease() const;
     // the watchdog: fetches past their time-out are cut off

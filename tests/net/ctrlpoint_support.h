@@ -151,27 +151,13 @@ struct Request
     std::string method, path, head, body, from;
 };
 
+using wire::Answer;
+using wire::SendAll;
+using wire::Scpd;
+
 inline std::string HeaderOf(const std::string& head, const std::string& name)
 {
-    return ssdptest::Header(head, name);
-}
-
-inline bool SendAll(int fd, const std::string& bytes)
-{
-    size_t done = 0;
-    while (done < bytes.size()) {
-        ssize_t count = send(fd, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
-        if (count <= 0) return false;
-        done += count;
-    }
-    return true;
-}
-
-inline std::string Answer(int status, const std::string& body, const std::string& extra = "")
-{
-    return "HTTP/1.1 " + std::to_string(status) + (status == 200 ? " OK" : " Error") +
-           "\r\nContent-Type: text/xml\r\nConnection: close\r\n" + extra +
-           "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
+    return wire::Header(head, name);
 }
 
 class FakeHttp
@@ -320,16 +306,6 @@ inline std::string RootXml(const std::string& device)
            device + "</root>";
 }
 
-inline std::string Scpd()
-{
-    return "<?xml version=\"1.0\"?><scpd xmlns=\"urn:schemas-upnp-org:service-1-0\"><specVersion><major>1</major>"
-           "<minor>0</minor></specVersion><actionList><action><name>GetLevel</name><argumentList><argument>"
-           "<name>Level</name><direction>out</direction><relatedStateVariable>Level</relatedStateVariable>"
-           "</argument></argumentList></action></actionList><serviceStateTable>"
-           "<stateVariable sendEvents=\"yes\"><name>Level</name><dataType>string</dataType></stateVariable>"
-           "</serviceStateTable></scpd>";
-}
-
 inline std::string Notify(const std::string& uuid, const std::string& location, int max_age = 1800,
                           const std::string& nts = "ssdp:alive")
 {
@@ -342,33 +318,8 @@ inline std::string Notify(const std::string& uuid, const std::string& location, 
 inline int SendEvent(const std::string& callback, const std::string& sid, int seq, const std::string& name,
                      const std::string& value)
 {
-    // callback: http://host:port/path
-    std::string rest  = callback.substr(7);
-    std::string host  = rest.substr(0, rest.find(':'));
-    int         port  = atoi(rest.substr(rest.find(':') + 1).c_str());
-    std::string path  = rest.substr(rest.find('/'));
-    std::string body  = "<?xml version=\"1.0\"?><e:propertyset xmlns:e=\"urn:schemas-upnp-org:event-1-0\"><e:property><" +
-                       name + ">" + value + "</" + name + "></e:property></e:propertyset>";
-    std::string bytes = "NOTIFY " + path + " HTTP/1.1\r\nHOST: " + host + ":" + std::to_string(port) +
-                        "\r\nCONTENT-TYPE: text/xml; charset=\"utf-8\"\r\nNT: upnp:event\r\nNTS: upnp:propchange\r\nSID: " +
-                        sid + "\r\nSEQ: " + std::to_string(seq) + "\r\nConnection: close\r\nContent-Length: " +
-                        std::to_string(body.size()) + "\r\n\r\n" + body;
     int status = -1;
-    testnet::RunOnPeer([&]() {
-        int         fd = socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in target{};
-        target.sin_family = AF_INET;
-        target.sin_port   = htons(port);
-        inet_pton(AF_INET, host.c_str(), &target.sin_addr);
-        timeval tv{5, 0};
-        setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof(tv));
-        if (connect(fd, (sockaddr*)&target, sizeof(target)) == 0 && SendAll(fd, bytes)) {
-            char    buffer[512];
-            ssize_t count = recv(fd, buffer, sizeof(buffer) - 1, 0);
-            if (count > 12) status = atoi(std::string(buffer + 9, 3).c_str());
-        }
-        close(fd);
-    });
+    testnet::RunOnPeer([&]() { status = wire::PostEvent(callback, sid, seq, name, value); });
     return status;
 }
 
