@@ -104,6 +104,13 @@ HLY_Result CVD_CtrlPoint::IgnoreUUID(const char* uuid)
     return HLY_SUCCESS;
 }
 
+bool CVD_CtrlPoint::IsIgnored(const HLY_String& uuid)
+{
+    // the engine may add a hosted device's UUID while we run
+    HLY_AutoLock lock(m_Lock);
+    return m_IgnoredUUIDs.Contains(uuid);
+}
+
 HLY_List<CVD_DeviceDataReference> CVD_CtrlPoint::GetRootDevices()
 {
     HLY_AutoLock lock(m_Lock);
@@ -307,7 +314,7 @@ HLY_Result CVD_CtrlPoint::ProcessSsdpSearchResponse(HLY_Result result, const HLY
 
     HLY_String uuid;
     if (HLY_FAILED(ExtractUUID(*usn, *st, uuid))) return HLY_FAILURE;
-    if (m_IgnoredUUIDs.Contains(uuid)) {
+    if (IsIgnored(uuid)) {
         HLY_LOG_FINE("CtrlPoint received a search response from ourselves (%s)\n", uuid.GetChars());
         return HLY_SUCCESS;
     }
@@ -342,7 +349,7 @@ HLY_Result CVD_CtrlPoint::ProcessSsdpNotify(HLY_HttpRequest& request, const HLY_
 
     HLY_String uuid;
     if (HLY_FAILED(ExtractUUID(*usn, *nt, uuid))) return HLY_FAILURE;
-    if (m_IgnoredUUIDs.Contains(uuid)) {
+    if (IsIgnored(uuid)) {
         HLY_LOG_FINE("Received a NOTIFY request from ourselves (%s)\n", uuid.GetChars());
         return HLY_SUCCESS;
     }

@@ -202,6 +202,7 @@ private:
     HLY_Result ProcessPendingEventNotifications();
     void DeliverNotification(CVD_EventSubscriberReference& subscriber, CVD_EventNotification* notification);
     void Tell(CVD_DeviceDataReference& device, bool added);
+    bool IsIgnored(const HLY_String& uuid);
     bool AllServicesDescribed(CVD_DeviceDataReference& device);
     HLY_Int32 GetSubscriptionLease() const;
     // the watchdog: fetches past their time-out are cut off

@@ -146,12 +146,15 @@ TEST_F(CtrlPointHostile, LyingDevicesLeaveTheListsConsistent)
             SendAll(fd, Answer(200, RootXml(DeviceXml(Uuid(EVENTS), "", ServiceXml("ev", "/scpd.xml", "/c", "/ev")))));
         } else if (p == "/scpd.xml") {
             SendAll(fd, Answer(200, Scpd()));
+        } else if (p == "/ev" && r.method == "SUBSCRIBE" && !HeaderOf(r.head, "SID").empty()) {
+            SendAll(fd, Answer(200, "", "SID: uuid:fake-sid\r\nTIMEOUT: Second-300\r\n"));
         } else if (p == "/ev" && r.method == "SUBSCRIBE") {
             // the first event overtakes the answer to the subscription
             std::string callback = HeaderOf(r.head, "CALLBACK");
             callback             = callback.substr(1, callback.size() - 2);
             SendEvent(callback, "uuid:fake-sid", 0, "Level", "first");
-            SendAll(fd, Answer(200, "", "SID: uuid:fake-sid\r\nTIMEOUT: Second-300\r\n"));
+            // granted just past the renewal margin: housekeeping renews it at once
+            SendAll(fd, Answer(200, "", "SID: uuid:fake-sid\r\nTIMEOUT: Second-91\r\n"));
         } else {
             SendAll(fd, Answer(404, ""));
         }
@@ -220,6 +223,14 @@ TEST_F(CtrlPointHostile, LyingDevicesLeaveTheListsConsistent)
     EXPECT_EQ(SendEvent(callback, "uuid:nobody", 1, "Level", "x"), 200);
     EXPECT_EQ(m_CtrlPoint->GetPendingNotificationCount(), 1u);
 
+    // housekeeping renews the short subscription with its SID
+    EXPECT_TRUE(Eventually([&]() { return m_CtrlPoint->GetSubscriptionAnswerCount() >= 2; }, 5000));
+    bool renewed = false;
+    for (const Request& r : http.Requests()) {
+        renewed |= r.method == "SUBSCRIBE" && HeaderOf(r.head, "SID") == "uuid:fake-sid" && HeaderOf(r.head, "NT").empty();
+    }
+    EXPECT_TRUE(renewed);
+
     // the device that stopped announcing goes after twice its 10 s lease
     EXPECT_TRUE(Eventually([&]() { return removed(SHORT); }, 30000));
     HLY_TimeStamp now;
@@ -265,7 +276,8 @@ TEST_F(CtrlPointHostile, FloodOfFreshUuidsKeepsThreadsAndMemoryBounded)
            seconds);
     EXPECT_LE(peak_threads - threads_before, (int)CVD_CTRLPOINT_MAX_INSPECTIONS + 8);
     EXPECT_LT(peak_rss - rss_before, 40 * 1024);
-    EXPECT_GT(m_CtrlPoint->GetDroppedInspectionCount(), 5000u);
+    // how many are dropped depends on how many datagrams the socket kept
+    EXPECT_GT(m_CtrlPoint->GetDroppedInspectionCount(), 1000u);
     EXPECT_EQ(m_CtrlPoint->GetRootDevices().GetItemCount(), 0u);
     EXPECT_TRUE(Eventually([&]() { return ssdptest::ThreadCount() <= threads_before + 2; }, 5000));
 }
