@@ -61,7 +61,9 @@ class CVD_CtrlPointSubscribeEventTask;
 #define CVD_CTRLPOINT_MAX_PENDING_NOTIFICATIONS 21
 // a subscription is renewed when fewer seconds than this remain
 #define CVD_CTRLPOINT_RENEWAL_MARGIN_SECONDS 90
+// how often leases and subscriptions are looked at
 #define CVD_CTRLPOINT_HOUSEKEEPING_PERIOD_MS 5000
+// the search at Start: devices answer within 5 s, and it repeats every 50 s
 #define CVD_CTRLPOINT_SEARCH_MX              5
 #define CVD_CTRLPOINT_SEARCH_FREQUENCY_S     50
 
