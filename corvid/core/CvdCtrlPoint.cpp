@@ -236,6 +236,7 @@ HLY_Result CVD_CtrlPoint::Stop(CVD_SsdpListenTask* task)
     for (HLY_List<CVD_DeviceDataReference>::Iterator it = m_RootDevices.GetFirstItem(); it; ++it) Tell(*it, false);
     m_RootDevices.Clear();
     m_Subscribers.Clear();
+    m_RenewingSIDs.Clear();
     m_DescribedServices.Clear();
     // the fetches they stood for were stopped: a later start must inspect again
     m_PendingInspections.Clear();
@@ -708,6 +709,7 @@ HLY_Result CVD_CtrlPoint::RunHouseKeeping()
     HLY_TimeStamp now;
     HLY_System::GetCurrentTimeStamp(now);
     HLY_List<CVD_CtrlPointSubscribeEventTask*> renewals;
+    HLY_List<HLY_String>                        renewing;
     HLY_Reference<CVD_TaskManager>              tasks;
     {
         HLY_AutoLock                      lock(m_Lock);
@@ -722,18 +724,23 @@ HLY_Result CVD_CtrlPoint::RunHouseKeeping()
 
         HLY_TimeInterval margin = HLY_TimeInterval::FromSeconds(CVD_CTRLPOINT_RENEWAL_MARGIN_SECONDS);
         for (HLY_List<CVD_EventSubscriberReference>::Iterator it = m_Subscribers.GetFirstItem(); it; ++it) {
-            if (now > (*it)->GetExpirationTime() - margin) {
+            if (now > (*it)->GetExpirationTime() - margin && !m_RenewingSIDs.Contains((*it)->GetSID())) {
                 CVD_CtrlPointSubscribeEventTask* task = RenewSubscriber(*it);
-                if (task) renewals.Add(task);
+                if (task) {
+                    renewals.Add(task);
+                    renewing.Add((*it)->GetSID());
+                }
             }
         }
         tasks = m_TaskManager;
     }
-    for (HLY_List<CVD_CtrlPointSubscribeEventTask*>::Iterator it = renewals.GetFirstItem(); it; ++it) {
-        if (tasks.IsNull()) {
-            delete *it;
-        } else {
-            tasks->StartTask(*it);
+    HLY_List<HLY_String>::Iterator sid = renewing.GetFirstItem();
+    for (HLY_List<CVD_CtrlPointSubscribeEventTask*>::Iterator it = renewals.GetFirstItem(); it; ++it, ++sid) {
+        if (tasks.IsNull() || HLY_FAILED(tasks->StartTask(*it))) {
+            if (tasks.IsNull()) delete *it;
+            // never sent: the next pass may try again
+            HLY_AutoLock lock(m_Lock);
+            m_RenewingSIDs.Remove(*sid);
         }
     }
     return HLY_SUCCESS;
@@ -855,9 +862,13 @@ HLY_Result CVD_CtrlPoint::Subscribe(CVD_Service* service, bool cancel, void* use
     HLY_HttpRequest* request = nullptr;
     if (!cancel) {
         if (known) {
+            // the renewal under way will extend it
+            if (m_RenewingSIDs.Contains(subscriber->GetSID())) return HLY_SUCCESS;
             CVD_CtrlPointSubscribeEventTask* task = RenewSubscriber(subscriber);
             if (task == nullptr) return HLY_FAILURE;
-            return m_TaskManager->StartTask(task);
+            HLY_Result started = m_TaskManager->StartTask(task);
+            if (HLY_FAILED(started)) m_RenewingSIDs.Remove(subscriber->GetSID());
+            return started;
         }
         HLY_LOG_INFO("Subscribing to service \"%s\" of device \"%s\"", service->GetServiceID().GetChars(),
                      root->GetFriendlyName().GetChars());
@@ -892,6 +903,7 @@ CVD_CtrlPointSubscribeEventTask* CVD_CtrlPoint::RenewSubscriber(CVD_EventSubscri
                                                            request))) {
         return nullptr;
     }
+    m_RenewingSIDs.Add(subscriber->GetSID());
     return new CVD_CtrlPointSubscribeEventTask(request, this, root, service);
 }
 
@@ -905,6 +917,7 @@ HLY_Result CVD_CtrlPoint::ProcessSubscribeResponse(HLY_Result result, const HLY_
     HLY_String method = request.GetMethod();
     method.MakeUppercase();
     bool subscription = method == "SUBSCRIBE";
+    if (const HLY_String* renewed = CVD_EventHeaders::GetSID(request)) m_RenewingSIDs.Remove(*renewed);
     CVD_HttpHelper::ToLog(_HLY_LocalLogger, HLY_LOG_LEVEL_FINER, "CVD_CtrlPoint::ProcessSubscribeResponse:", response);
 
     CVD_DeviceDataReference root;

@@ -233,6 +233,8 @@ private:
     HLY_Mutex                              m_Lock;
     HLY_List<CVD_DeviceDataReference>      m_RootDevices;
     HLY_List<CVD_EventSubscriberReference> m_Subscribers;
+    // SIDs whose renewal is unanswered: housekeeping must not stack another
+    HLY_List<HLY_String>                   m_RenewingSIDs;
     HLY_String                             m_SearchTarget;
     bool                                   m_Started;
     HLY_List<CVD_EventNotification*>       m_PendingNotifications;

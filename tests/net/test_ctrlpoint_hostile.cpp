@@ -147,6 +147,8 @@ TEST_F(CtrlPointHostile, LyingDevicesLeaveTheListsConsistent)
         } else if (p == "/scpd.xml") {
             SendAll(fd, Answer(200, Scpd()));
         } else if (p == "/ev" && r.method == "SUBSCRIBE" && !HeaderOf(r.head, "SID").empty()) {
+            // answered after the next housekeeping pass, which must not renew again
+            std::this_thread::sleep_for(std::chrono::milliseconds(1500));
             SendAll(fd, Answer(200, "", "SID: uuid:fake-sid\r\nTIMEOUT: Second-300\r\n"));
         } else if (p == "/ev" && r.method == "SUBSCRIBE") {
             // the first event overtakes the answer to the subscription
@@ -225,11 +227,14 @@ TEST_F(CtrlPointHostile, LyingDevicesLeaveTheListsConsistent)
 
     // housekeeping renews the short subscription with its SID
     EXPECT_TRUE(Eventually([&]() { return m_CtrlPoint->GetSubscriptionAnswerCount() >= 2; }, 5000));
-    bool renewed = false;
-    for (const Request& r : http.Requests()) {
-        renewed |= r.method == "SUBSCRIBE" && HeaderOf(r.head, "SID") == "uuid:fake-sid" && HeaderOf(r.head, "NT").empty();
-    }
-    EXPECT_TRUE(renewed);
+    auto renewals = [&]() {
+        int count = 0;
+        for (const Request& r : http.Requests()) {
+            count += r.method == "SUBSCRIBE" && HeaderOf(r.head, "SID") == "uuid:fake-sid" && HeaderOf(r.head, "NT").empty();
+        }
+        return count;
+    };
+    EXPECT_EQ(renewals(), 1);
 
     // the device that stopped announcing goes after twice its 10 s lease
     EXPECT_TRUE(Eventually([&]() { return removed(SHORT); }, 30000));
@@ -237,6 +242,8 @@ TEST_F(CtrlPointHostile, LyingDevicesLeaveTheListsConsistent)
     HLY_System::GetCurrentTimeStamp(now);
     EXPECT_GE((now - start).ToSeconds(), 19);
     EXPECT_FALSE(removed(LOCAL));
+    // the renewal granted 300 s: nothing was renewed meanwhile
+    EXPECT_EQ(renewals(), 1);
 }
 
 TEST_F(CtrlPointHostile, FloodOfFreshUuidsKeepsThreadsAndMemoryBounded)
