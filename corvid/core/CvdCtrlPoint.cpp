@@ -1066,7 +1066,6 @@ HLY_Result CVD_CtrlPoint::ProcessEventNotification(CVD_EventSubscriberReference&
 {
     CVD_Service*        service = subscriber->GetService();
     HLY_XmlElementNode* tree    = nullptr;
-    HLY_Result          res     = HLY_FAILURE;
     if (notification->m_RequestUrl.GetPath().Compare(EventPath(service), true) != 0) goto failure;
     if (subscriber->GetEventKey() && notification->m_EventKey < subscriber->GetEventKey()) goto failure;
     if (HLY_FAILED(CVD_XmlHelper::Parse(notification->m_XmlBody, notification->m_XmlBody.GetLength(), tree))) {

@@ -114,7 +114,9 @@ TEST(DateTime, EveryMonthNameInEveryForm)
         for (HLY_DateTime::Format form : forms) {
             std::string text = date.ToString(form).GetChars();
             SCOPED_TRACE(text);
-            if (form != HLY_DateTime::FORMAT_W3C) EXPECT_NE(text.find(names[month - 1]), std::string::npos);
+            if (form != HLY_DateTime::FORMAT_W3C) {
+                EXPECT_NE(text.find(names[month - 1]), std::string::npos);
+            }
             EXPECT_EQ(Parsed(text.c_str(), form), date);
         }
     }

@@ -574,14 +574,18 @@ TEST(HttpBody, FramingDecidesWhereTheBodyEndsAndWhereTheConnectionGoes)
             EXPECT_EQ(log.recycled, c.size_known && c.size == 0 ? 1 : 0);
             HLY_LargeSize available = 0;
             EXPECT_EQ(body.GetAvailable(available), HLY_SUCCESS);
-            if (c.size_known && !c.chunked) EXPECT_LE(available, c.size);
+            if (c.size_known && !c.chunked) {
+                EXPECT_LE(available, c.size);
+            }
             std::string text;
             if (c.take) {
                 text.resize(c.take);
                 EXPECT_EQ(body.ReadFully(&text[0], c.take), c.result);
             } else {
                 EXPECT_EQ(Drain(body, text, 3), c.result);
-                if (c.result == HLY_ERROR_EOS) EXPECT_EQ(body.Read(nullptr, 0), HLY_ERROR_EOS); // and stays over
+                if (c.result == HLY_ERROR_EOS) { // and stays over
+                    EXPECT_EQ(body.Read(nullptr, 0), HLY_ERROR_EOS);
+                }
             }
             EXPECT_EQ(text, c.body);
             // handed back as soon as the last byte was read, not later
