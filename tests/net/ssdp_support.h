@@ -27,6 +27,7 @@
 #include "CvdTaskManager.h"
 #include "CvdUPnP.h"
 #include "testnet.h"
+#include "wire_support.h"
 #include "../testsupport.h"
 
 namespace ssdptest {
@@ -42,23 +43,7 @@ struct Datagram
 
 inline std::string Text(const HLY_String& s) { return std::string(s.GetChars(), s.GetLength()); }
 
-// the value of a header in a raw SSDP message ("" when absent)
-inline std::string Header(const std::string& message, const std::string& name)
-{
-    size_t start = message.find("\r\n");
-    while (start != std::string::npos) {
-        size_t end  = message.find("\r\n", start + 2);
-        if (end == std::string::npos) break;
-        std::string line  = message.substr(start + 2, end - start - 2);
-        size_t      colon = line.find(':');
-        if (colon != std::string::npos && strcasecmp(line.substr(0, colon).c_str(), name.c_str()) == 0) {
-            size_t value = line.find_first_not_of(' ', colon + 1);
-            return value == std::string::npos ? "" : line.substr(value);
-        }
-        start = end;
-    }
-    return "";
-}
+using wire::Header;
 
 /*----------------------------------------------------------------------
 |   PeerSocket: a plain UDP socket on the peer host, optionally on port
@@ -345,27 +330,8 @@ private:
 /*----------------------------------------------------------------------
 |   process figures
 +---------------------------------------------------------------------*/
-inline int ThreadCount()
-{
-    int  count = 0;
-    DIR* dir   = opendir("/proc/self/task");
-    if (!dir) return -1;
-    while (dirent* entry = readdir(dir)) {
-        if (entry->d_name[0] != '.') ++count;
-    }
-    closedir(dir);
-    return count;
-}
-
-inline long RssKiB()
-{
-    std::ifstream status("/proc/self/status");
-    std::string   line;
-    while (std::getline(status, line)) {
-        if (line.rfind("VmRSS:", 0) == 0) return atol(line.c_str() + 6);
-    }
-    return -1;
-}
+using wire::RssKiB;
+using wire::ThreadCount;
 
 // user plus system CPU seconds of the whole process
 inline double CpuSeconds()
