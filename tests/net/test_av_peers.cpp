@@ -5,7 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
+#include <functional>
 #include <fstream>
 #include <set>
 
@@ -498,6 +500,103 @@ TEST_F(AvPeers, BigContainerPagesDoNotSlowDown)
     // the cache keeps the container, within its bound
     EXPECT_TRUE(m_Browser->IsCached(kFakeUuid, "c"));
     EXPECT_LE(m_Browser->GetCache().GetWeight(), (HLY_Cardinal)CVD_MEDIA_CACHE_MAX_OBJECTS);
+}
+
+// serves one file from our own HTTP server, with its MIME type and DLNA headers
+class FileHandler : public HLY_HttpRequestHandler
+{
+public:
+    explicit FileHandler(const std::string& path) : m_Path(path.c_str()) {}
+    HLY_Result SetupResponse(HLY_HttpRequest& request, const HLY_HttpRequestContext& context,
+                             HLY_HttpResponse& response) override
+    {
+        ++m_Hits;
+        return CVD_HttpServer::ServeFile(request, context, response, m_Path);
+    }
+    std::atomic<int> m_Hits{0};
+
+private:
+    HLY_String m_Path;
+};
+
+TEST_F(AvPeers, GmediarenderIsDrivenThroughEveryAction)
+{
+    std::unique_ptr<peers::Peer> renderer = peers::StartGmediarender(kRendererUuid, 49496, "beaconry-av-renderer");
+    ASSERT_TRUE(renderer);
+    CVD_DeviceDataReference device;
+    ASSERT_TRUE(Eventually([&]() { return HLY_SUCCEEDED(m_Controller->FindRenderer(kRendererUuid, device)); }, 20000))
+        << renderer->Log();
+
+    // FindBestResource: the first resource, in resource order, that a sink accepts
+    CVD_StringList sinks;
+    ASSERT_TRUE(Eventually([&]() {
+        sinks.Clear();
+        return HLY_SUCCEEDED(m_Controller->GetProtocolInfoSink(kRendererUuid, sinks)) && sinks.GetItemCount() > 1;
+    }, 10000));
+    CVD_MediaItem item;
+    for (const char* info : {"http-get:*:application/x-beaconry:*", "http-get:*:audio/mpeg:*", "http-get:*:audio/x-wav:*"}) {
+        CVD_MediaItemResource res;
+        res.m_ProtocolInfo = CVD_ProtocolInfo(info);
+        item.m_Resources.Add(res);
+    }
+    HLY_Cardinal index = 99;
+    EXPECT_EQ(m_Controller->FindBestResource(device, item, index), HLY_SUCCESS);
+    EXPECT_EQ(index, 1u);
+    CVD_MediaItem bare;
+    EXPECT_EQ(m_Controller->FindBestResource(device, bare, index), HLY_ERROR_INVALID_PARAMETERS);
+
+    // a WAV file served by our own server on the local side of the test network
+    std::string dir = peers::MakeTempDir("av-serve");
+    peers::WriteWav(dir + "/song.wav", 8000 * 20);
+    FileHandler    handler(dir + "/song.wav");
+    CVD_HttpServer http(HLY_IpAddress::Any, 0);
+    http.AddRequestHandler(&handler, "/song.wav");
+    ASSERT_EQ(http.Start(), HLY_SUCCESS);
+    std::string uri = "http://" + std::string(testnet::Env("TESTNET_LOCAL_ADDR")) + ":" + std::to_string(http.GetPort()) +
+                      "/song.wav";
+
+    HLY_Result  result;
+    std::string value;
+    ASSERT_EQ(m_Controller->SetAVTransportURI(device, 0, uri.c_str(), "", nullptr), HLY_SUCCESS);
+    ASSERT_TRUE(Got("SetURI", result, value));
+    EXPECT_EQ(result, HLY_SUCCESS);
+    ASSERT_EQ(m_Controller->Play(device, 0, "1", nullptr), HLY_SUCCESS);
+    ASSERT_TRUE(Got("Play", result, value));
+    EXPECT_EQ(result, HLY_SUCCESS);
+    EXPECT_TRUE(Eventually([&]() { return HeardState("PLAYING"); }, 10000)) << renderer->Log();
+    HLY_String state;
+    EXPECT_EQ(m_Controller->GetTransportState(kRendererUuid, state), HLY_SUCCESS);
+    EXPECT_GT(handler.m_Hits.load(), 0);
+
+    // each action reaches the delegate with its record
+    struct Step
+    {
+        const char*                 heard;
+        std::function<HLY_Result()> send;
+        std::string                 expected; // "" : any value
+    } steps[] = {
+        {"MediaInfo", [&]() { return m_Controller->GetMediaInfo(device, 0, nullptr); }, uri},
+        {"PositionInfo", [&]() { return m_Controller->GetPositionInfo(device, 0, nullptr); }, ""},
+        {"TransportInfo", [&]() { return m_Controller->GetTransportInfo(device, 0, nullptr); }, ""},
+        {"ProtocolInfo", [&]() { return m_Controller->GetProtocolInfo(device, nullptr); },
+         std::to_string(sinks.GetItemCount())},
+        {"SetVolume", [&]() { return m_Controller->SetVolume(device, 0, "Master", 37, nullptr); }, ""},
+        {"GetVolume", [&]() { return m_Controller->GetVolume(device, 0, "Master", nullptr); }, "Master=37"},
+        {"SetMute", [&]() { return m_Controller->SetMute(device, 0, "Master", true, nullptr); }, ""},
+        {"GetMute", [&]() { return m_Controller->GetMute(device, 0, "Master", nullptr); }, "Master=1"},
+        {"Seek", [&]() { return m_Controller->Seek(device, 0, "REL_TIME", "0:00:02", nullptr); }, ""},
+        {"Pause", [&]() { return m_Controller->Pause(device, 0, nullptr); }, ""},
+        {"Stop", [&]() { return m_Controller->Stop(device, 0, nullptr); }, ""},
+    };
+    for (Step& step : steps) {
+        ASSERT_EQ(step.send(), HLY_SUCCESS) << step.heard;
+        ASSERT_TRUE(Got(step.heard, result, value)) << step.heard;
+        EXPECT_EQ(result, HLY_SUCCESS) << step.heard;
+        if (!step.expected.empty()) EXPECT_EQ(value, step.expected) << step.heard;
+    }
+    EXPECT_TRUE(Eventually([&]() { return HeardState("STOPPED"); }, 10000));
+    http.Stop();
+    EXPECT_EQ(system(("rm -rf '" + dir + "'").c_str()), 0);
 }
 
 } // namespace
