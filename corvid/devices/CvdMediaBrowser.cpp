@@ -113,8 +113,7 @@ HLY_Result CVD_MediaBrowser::Browse(CVD_DeviceDataReference& device, const char*
         HLY_FAILED(action->SetArgumentValue("SortCriteria", sort_criteria))) {
         return HLY_ERROR_INVALID_PARAMETERS;
     }
-    if (HLY_FAILED(m_CtrlPoint->InvokeAction(action, userdata))) return HLY_ERROR_INVALID_PARAMETERS;
-    return HLY_SUCCESS;
+    return Invoke(action, userdata);
 }
 
 HLY_Result CVD_MediaBrowser::Search(CVD_DeviceDataReference& device, const char* container_id,
@@ -135,12 +134,29 @@ HLY_Result CVD_MediaBrowser::Search(CVD_DeviceDataReference& device, const char*
         HLY_FAILED(action->SetArgumentValue("SortCriteria", ""))) {
         return HLY_ERROR_INVALID_PARAMETERS;
     }
-    if (HLY_FAILED(m_CtrlPoint->InvokeAction(action, userdata))) return HLY_ERROR_INVALID_PARAMETERS;
+    return Invoke(action, userdata);
+}
+
+HLY_Result CVD_MediaBrowser::Invoke(CVD_ActionReference& action, void* userdata)
+{
+    {
+        HLY_AutoLock lock(m_Pending);
+        m_Pending.Add(action.AsPointer());
+    }
+    if (HLY_FAILED(m_CtrlPoint->InvokeAction(action, userdata))) {
+        HLY_AutoLock lock(m_Pending);
+        m_Pending.Remove(action.AsPointer());
+        return HLY_ERROR_INVALID_PARAMETERS;
+    }
     return HLY_SUCCESS;
 }
 
 HLY_Result CVD_MediaBrowser::OnActionResponse(HLY_Result result, CVD_ActionReference& action, void* userdata)
 {
+    {
+        HLY_AutoLock lock(m_Pending);
+        if (HLY_FAILED(m_Pending.Remove(action.AsPointer()))) return HLY_SUCCESS;
+    }
     CVD_DeviceDataReference device;
     if (HLY_FAILED(FindServer(action->GetActionDesc().GetService()->GetDevice()->GetUUID(), device))) {
         return HLY_SUCCESS;

@@ -68,8 +68,13 @@ protected:
     CVD_CtrlPointReference                      m_CtrlPoint;
     CVD_MediaBrowserDelegate*                   m_Delegate;
     HLY_Lock<HLY_List<CVD_DeviceDataReference>> m_MediaServers;
+    // the actions this browser sent and whose answer has not come: every
+    // listener of the control point hears every answer, and only these
+    // carry user data of ours
+    HLY_Lock<HLY_List<CVD_Action*>>             m_Pending;
 
 private:
+    HLY_Result Invoke(CVD_ActionReference& action, void* userdata);
     HLY_Result ReadAnswer(HLY_Result result, CVD_DeviceDataReference& device, CVD_ActionReference& action,
                           const char* id_argument, void* userdata);
 };

@@ -246,7 +246,16 @@ HLY_Result CVD_MediaController::Send(CVD_DeviceDataReference& device, const char
     if (with_instance) {
         HLY_CHECK_SEVERE(action->SetArgumentValue("InstanceID", HLY_String::FromIntegerU(instance_id)));
     }
-    return m_CtrlPoint->InvokeAction(action, userdata);
+    {
+        HLY_AutoLock lock(m_Pending);
+        m_Pending.Add(action.AsPointer());
+    }
+    HLY_Result result = m_CtrlPoint->InvokeAction(action, userdata);
+    if (HLY_FAILED(result)) {
+        HLY_AutoLock lock(m_Pending);
+        m_Pending.Remove(action.AsPointer());
+    }
+    return result;
 }
 
 #define CVD_AVT_ACTION(_name)                                                                              \
@@ -350,6 +359,10 @@ HLY_Result CVD_MediaController::GetVolume(CVD_DeviceDataReference& device, HLY_U
 
 HLY_Result CVD_MediaController::OnActionResponse(HLY_Result result, CVD_ActionReference& action, void* userdata)
 {
+    {
+        HLY_AutoLock lock(m_Pending);
+        if (HLY_FAILED(m_Pending.Remove(action.AsPointer()))) return HLY_SUCCESS;
+    }
     if (m_Delegate == nullptr) return HLY_SUCCESS;
     CVD_DeviceDataReference device;
     CVD_Service*            service = action->GetActionDesc().GetService();

@@ -177,6 +177,9 @@ private:
     CVD_CtrlPointReference                      m_CtrlPoint;
     CVD_MediaControllerDelegate*                m_Delegate;
     HLY_Lock<HLY_List<CVD_DeviceDataReference>> m_MediaRenderers;
+    // the actions this controller sent and whose answer has not come (every
+    // listener hears every answer; only these are ours)
+    HLY_Lock<HLY_List<CVD_Action*>>             m_Pending;
 };
 
 #endif // CVD_MEDIA_CONTROLLER_H
