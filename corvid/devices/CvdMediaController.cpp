@@ -412,7 +412,16 @@ HLY_Result CVD_MediaController::Dispatch(HLY_Result result, CVD_DeviceDataRefere
     } else if (is("GetMediaInfo")) {
         CVD_MediaInfo info;
         read.UInt("NrTracks", info.num_tracks);
-        read.Time("MediaDuration", info.media_duration, true, 0);
+        // renderers answer "" or NOT_IMPLEMENTED while the duration is unknown
+        HLY_String duration = read.Text("MediaDuration");
+        if (read.ok && !duration.IsEmpty() && duration != "NOT_IMPLEMENTED") {
+            HLY_UInt32 seconds = 0;
+            if (HLY_SUCCEEDED(CVD_Didl::ParseTimeStamp(duration, seconds))) {
+                info.media_duration = HLY_TimeStamp((double)seconds);
+            } else {
+                read.ok = false;
+            }
+        }
         read.Text("CurrentURI", info.cur_uri);
         read.Text("CurrentURIMetaData", info.cur_metadata);
         read.Text("NextURI", info.next_uri);
@@ -468,6 +477,18 @@ HLY_Result CVD_MediaController::Dispatch(HLY_Result result, CVD_DeviceDataRefere
         CVD_StringList sources, sinks;
         read.List("Source", sources);
         read.List("Sink", sinks);
+        // a renderer that does not event its protocol infos (or whose first
+        // event was lost) still gets its sinks known for FindBestResource
+        CVD_Service* manager = action->GetActionDesc().GetService();
+        if (read.ok && manager) {
+            for (const char* name : {"Source", "Sink"}) {
+                CVD_StateVariable* var = manager->FindStateVariable(HLY_String(name) + "ProtocolInfo");
+                HLY_String         value;
+                if (var && HLY_SUCCEEDED(action->GetArgumentValue(name, value)) && var->GetValue().IsEmpty()) {
+                    var->SetValue(value);
+                }
+            }
+        }
         d->OnGetProtocolInfoResult(outcome(read.ok), device, read.ok ? &sources : nullptr, read.ok ? &sinks : nullptr,
                                    userdata);
         return outcome(read.ok);
