@@ -2,6 +2,7 @@
 
 #include "CvdMediaItem.h"
 #include "CvdDidl.h"
+#include "CvdDeviceData.h"
 #include "hlylogging.h"
 #include "hlyurls.h"
 #include "hlyxml.h"
@@ -20,7 +21,8 @@ const HLY_Size MAX_FLAG_TEXT = 5;
 const HLY_Size DIDL_SCRATCH_SIZE = 4096;
 
 /*----------------------------------------------------------------------
-|   reading attributes and child texts of the parsed tree
+|   reading attributes and child texts of the parsed tree: the engine's
+|   XML helper does the reading and the cutting
 +---------------------------------------------------------------------*/
 HLY_Result ReadAttribute(const HLY_XmlElementNode& element,
                          const char*               name,
@@ -28,21 +30,14 @@ HLY_Result ReadAttribute(const HLY_XmlElementNode& element,
                          HLY_Size                  max_size = MAX_TEXT,
                          const char*               namespc  = "")
 {
-    value.SetLength(0);
-    const HLY_String* found = element.GetAttribute(name, namespc);
-    if (found == nullptr) return HLY_FAILURE;
-    value = found->Left(max_size);
-    return HLY_SUCCESS;
+    return CVD_XmlHelper::GetAttribute(&element, name, value, namespc, max_size);
 }
 
 // the text of a child found by CollectChildren (absent: HLY_FAILURE)
 HLY_Result ReadText(const HLY_XmlElementNode* child, HLY_String& value, HLY_Size max_size = MAX_TEXT)
 {
-    value.SetLength(0);
-    if (child == nullptr) return HLY_FAILURE;
-    const HLY_String* text = child->GetText();
-    if (text) value = text->Left(max_size);
-    return HLY_SUCCESS;
+    CVD_XmlHelper::GetText(child, value, max_size);
+    return child ? HLY_SUCCESS : HLY_FAILURE;
 }
 
 bool IsTrue(const HLY_String& flag)
