@@ -83,8 +83,14 @@ void Print(const char* label, const Response& r)
     for (const auto& h : r.headers) fprintf(stderr, "    '%s': '%s'\n", h.first.c_str(), h.second.c_str());
 }
 
-void Compare(const Response& whole, const Response& trickle)
+// how the bytes arrived must not change what was read; with keep_disposal
+// false the connection's fate is left out (the passes asked for different ones)
+void Compare(const Response& whole, Response trickle, bool keep_disposal = true)
 {
+    if (!keep_disposal) {
+        trickle.recycled = whole.recycled;
+        trickle.deleted  = whole.deleted;
+    }
     if (!(whole == trickle)) {
         Print("in one piece", whole);
         Print("in pieces", trickle);
@@ -92,13 +98,14 @@ void Compare(const Response& whole, const Response& trickle)
     FUZZ_CHECK(whole == trickle);
 }
 
-bool HasLineBreak(const HLY_String& text)
+bool HasLineBreak(const std::string& text)
 {
-    for (HLY_Size i = 0; i < text.GetLength(); ++i) {
-        if (text[i] == '\r' || text[i] == '\n') return true;
-    }
-    return false;
+    return text.find_first_of("\r\n") != std::string::npos;
 }
+
+// the head that the reading in chunks looked at; the client looks closely
+// only at a head it read differently (after interim responses)
+Response g_Seen;
 
 void Inspect(HLY_HttpResponse& response, Response& record)
 {
@@ -107,17 +114,25 @@ void Inspect(HLY_HttpResponse& response, Response& record)
     FUZZ_CHECK(record.status >= -99 && record.status <= 999);
     record.reason   = std::string(response.GetReasonPhrase().GetChars(), response.GetReasonPhrase().GetLength());
     record.protocol = std::string(response.GetProtocol().GetChars(), response.GetProtocol().GetLength());
-    FUZZ_CHECK(!HasLineBreak(response.GetReasonPhrase()));
-    FUZZ_CHECK(!HasLineBreak(response.GetProtocol()));
     for (HLY_List<HLY_HttpHeader*>::Iterator it = response.GetHeaders().GetHeaders().GetFirstItem(); it; ++it) {
         const HLY_String& name  = (*it)->GetName();
         const HLY_String& value = (*it)->GetValue();
-        FUZZ_CHECK(!HasLineBreak(name));
-        FUZZ_CHECK(!HasLineBreak(value));
         record.headers.emplace_back(std::string(name.GetChars(), name.GetLength()),
                                     std::string(value.GetChars(), value.GetLength()));
     }
+    // the other passes read the same, or the comparison stops the run
     if (!fuzz::Looking()) return;
+    if (record.status == g_Seen.status && record.reason == g_Seen.reason && record.protocol == g_Seen.protocol &&
+        record.headers == g_Seen.headers) {
+        return;
+    }
+
+    FUZZ_CHECK(!HasLineBreak(record.reason));
+    FUZZ_CHECK(!HasLineBreak(record.protocol));
+    for (const auto& header : record.headers) {
+        FUZZ_CHECK(!HasLineBreak(header.first));
+        FUZZ_CHECK(!HasLineBreak(header.second));
+    }
     CVD_HttpHelper::IsConnectionKeepAlive(response);
     static HLY_LoggerReference logger("fuzz.http");
     CVD_HttpHelper::ToLog(logger, HLY_LOG_LEVEL_FINEST, "response", &response);
@@ -238,15 +253,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     for (size_t i = 0; i < 16 && i < size; ++i) pieces.push_back(1 + data[(i * 131) % size] % 16);
 
     // the pass in one piece looks closely; the one in pieces only has to agree
+    g_Seen         = Response();
+    g_Seen.status  = -1000; // no status can be read as that
     Response whole = ParseAndDecodeChunks(data, size, {});
+    g_Seen         = whole;
     {
         fuzz::LookingScope glance(false);
         Compare(whole, ParseAndDecodeChunks(data, size, pieces));
     }
-    for (bool persist : {false, true}) {
-        Response client_whole = ReadAsClient(data, size, {}, persist);
-        fuzz::LookingScope glance(false);
-        Compare(client_whole, ReadAsClient(data, size, pieces, persist));
-    }
+    // the client asked to keep the connection, then asked to close it: the
+    // reading is the same, only the connection's fate differs (a closing
+    // client never hands it back; ReadAsClient checks that)
+    Response client_whole = ReadAsClient(data, size, {}, true);
+    fuzz::LookingScope glance(false);
+    Compare(client_whole, ReadAsClient(data, size, pieces, true));
+    Compare(client_whole, ReadAsClient(data, size, pieces, false), false);
     return 0;
 }

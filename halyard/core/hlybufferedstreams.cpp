@@ -41,6 +41,18 @@ LineStep StepLine(char c, char* buffer, HLY_Size size, HLY_Size& stored, bool& s
     return LINE_CONTINUE;
 }
 
+// how many of the first bytes (at most room) are neither CR nor LF
+HLY_Size PlainSpan(const HLY_Byte* bytes, HLY_Size count, HLY_Size room)
+{
+    if (count > room) count = room;
+    if (count == 0) return 0;
+    const void* lf = memchr(bytes, '\n', count);
+    if (lf) count = (HLY_Size)(static_cast<const HLY_Byte*>(lf) - bytes);
+    const void* cr = count ? memchr(bytes, '\r', count) : nullptr;
+    if (cr) count = (HLY_Size)(static_cast<const HLY_Byte*>(cr) - bytes);
+    return count;
+}
+
 } // namespace
 
 HLY_BufferedInputStream::HLY_BufferedInputStream(const HLY_InputStreamReference& source, HLY_Size buffer_size)
@@ -263,6 +275,18 @@ HLY_Result HLY_BufferedInputStream::ReadLine(char* buffer, HLY_Size size, HLY_Si
             result = FillBuffer();
             if (HLY_FAILED(result)) break;
             continue;
+        }
+        if (!skip_newline) {
+            // the plain characters before the next CR or LF go over in one copy
+            // (a byte at a time, a long header line cost more than its parsing)
+            HLY_Size span = PlainSpan(m_Buffer.data + m_Buffer.offset, GetUnread(), size - 1 - stored);
+            if (span) {
+                memcpy(buffer + stored, m_Buffer.data + m_Buffer.offset, span);
+                stored += span;
+                m_Buffer.offset += span;
+                consumed += span;
+                continue;
+            }
         }
         char     c    = (char)m_Buffer.data[m_Buffer.offset];
         LineStep step = StepLine(c, buffer, size, stored, skip_newline, mark, break_on_cr);
