@@ -13,7 +13,7 @@
 #include "hlybufferedstreams.h"
 #include "hlysystem.h"
 #include "hlyxml.h"
-#include "../halyard/http_test_handlers.h"
+#include "event_sink.h"
 #include "../testsupport.h"
 #include "upnp_samples.h"
 
@@ -79,43 +79,9 @@ struct Host {
     }
 };
 
-// a control point's event server on the loopback that keeps what it receives
-struct Sink {
-    struct Notify {
-        std::string sid, seq, body;
-    };
-    std::mutex          lock;
-    std::vector<Notify> received;
-    CVD_HttpServer      server;
-
-    Sink() : server(HLY_IpAddress::Any, 0, false, 10, false)
-    {
-        server.AddRequestHandler(
-            new FunctionHandler([this](HLY_HttpRequest& request, const HLY_HttpRequestContext&, HLY_HttpResponse&) {
-                Notify n;
-                n.sid = S(*CVD_EventHeaders::GetSID(request));
-                n.seq = S(*request.GetHeaders().GetHeaderValue("SEQ"));
-                HLY_String body;
-                CVD_HttpHelper::GetBody(request, body);
-                n.body = S(body);
-                std::lock_guard<std::mutex> guard(lock);
-                received.push_back(n);
-                return HLY_SUCCESS;
-            }),
-            "/", true, true);
-        EXPECT_EQ(HLY_SUCCESS, server.Start());
-    }
-    std::string Callback() { return "<http://127.0.0.1:" + std::to_string(server.GetPort()) + "/sink>"; }
-    size_t Count()
-    {
-        std::lock_guard<std::mutex> guard(lock);
-        return received.size();
-    }
-    Notify At(size_t i)
-    {
-        std::lock_guard<std::mutex> guard(lock);
-        return received.at(i);
-    }
+// a control point's event server on the loopback
+struct Sink : EventSinkServer {
+    Sink() : EventSinkServer("127.0.0.1") { EXPECT_EQ(HLY_SUCCESS, Started()); }
 };
 
 } // namespace

@@ -114,9 +114,7 @@ TEST(CvdHttpServer, KeepAliveFollowsTheProtocolAndTheLength)
 
     // HTTP/1.1: several requests on one connection, pipelined ones too
     RawConnection connection(server.GetPort());
-    RawResponse   response;
-    ASSERT_TRUE(connection.Send(Request("GET", "/hello")));
-    ASSERT_TRUE(connection.ReadResponse(response));
+    RawResponse response = connection.Ask(Request("GET", "/hello"));
     EXPECT_EQ(response.protocol, "HTTP/1.1");
     EXPECT_EQ(response.status, 200);
     EXPECT_EQ(response.body, "hello");
@@ -128,9 +126,8 @@ TEST(CvdHttpServer, KeepAliveFollowsTheProtocolAndTheLength)
     EXPECT_EQ(parsed.FromString(date.c_str(), HLY_DateTime::FORMAT_RFC_1123), HLY_SUCCESS) << date;
     EXPECT_FALSE(response.Has("Content-Language"));
 
-    ASSERT_TRUE(connection.Send(Request("GET", "/hello", "HTTP/1.1", "Accept-Language: de\r\n") +
-                                Request("HEAD", "/hello") + Request("GET", "/nothing")));
-    ASSERT_TRUE(connection.ReadResponse(response));
+    response = connection.Ask(Request("GET", "/hello", "HTTP/1.1", "Accept-Language: de\r\n") +
+                                Request("HEAD", "/hello") + Request("GET", "/nothing"));
     EXPECT_EQ(response.Header("Content-Language"), "en");
     ASSERT_TRUE(connection.ReadResponse(response, false));
     EXPECT_EQ(response.Header("Content-Length"), "5");
@@ -138,23 +135,20 @@ TEST(CvdHttpServer, KeepAliveFollowsTheProtocolAndTheLength)
     EXPECT_EQ(response.status, 404);
 
     // a response whose end only the closing can tell ends the connection
-    ASSERT_TRUE(connection.Send(Request("GET", "/unsized", "HTTP/1.1", "Connection: keep-alive\r\n")));
-    ASSERT_TRUE(connection.ReadResponse(response));
+    response = connection.Ask(Request("GET", "/unsized", "HTTP/1.1", "Connection: keep-alive\r\n"));
     EXPECT_EQ(response.body, "unsized");
     EXPECT_EQ(response.Header("Connection"), "close");
     EXPECT_TRUE(connection.WaitClosed(3000));
 
     // HTTP/1.0 is answered and closed, even when it asks to keep the connection
     RawConnection old(server.GetPort());
-    ASSERT_TRUE(old.Send(Request("GET", "/hello", "HTTP/1.0", "Connection: keep-alive\r\n")));
-    ASSERT_TRUE(old.ReadResponse(response));
+    response = old.Ask(Request("GET", "/hello", "HTTP/1.0", "Connection: keep-alive\r\n"));
     EXPECT_EQ(response.body, "hello");
     EXPECT_EQ(response.Header("Connection"), "close");
     EXPECT_TRUE(old.WaitClosed(3000));
 
     RawConnection closing(server.GetPort());
-    ASSERT_TRUE(closing.Send(Request("GET", "/hello", "HTTP/1.1", "Connection: close\r\n")));
-    ASSERT_TRUE(closing.ReadResponse(response));
+    response = closing.Ask(Request("GET", "/hello", "HTTP/1.1", "Connection: close\r\n"));
     EXPECT_EQ(response.Header("Connection"), "close");
     EXPECT_TRUE(closing.WaitClosed(3000));
 }
@@ -167,10 +161,8 @@ TEST(CvdHttpServer, RequestBodiesAreReadBeforeTheHandler)
     ASSERT_EQ(server.Start(), HLY_SUCCESS);
 
     RawConnection connection(server.GetPort());
-    RawResponse   response;
-    ASSERT_TRUE(connection.Send("POST /post HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\n"
-                                "3\r\nabc\r\n2;ext=1\r\nde\r\n0\r\nTrailer: x\r\n\r\n"));
-    ASSERT_TRUE(connection.ReadResponse(response));
+    RawResponse response = connection.Ask("POST /post HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\n"
+                                          "3\r\nabc\r\n2;ext=1\r\nde\r\n0\r\nTrailer: x\r\n\r\n");
     EXPECT_EQ(response.status, 200);
     EXPECT_TRUE(seen.had_entity);
     EXPECT_EQ(seen.body, "abcde");
@@ -178,24 +170,19 @@ TEST(CvdHttpServer, RequestBodiesAreReadBeforeTheHandler)
     EXPECT_EQ(seen.content_length, 5);
 
     // the same connection goes on: the body was consumed to its end
-    ASSERT_TRUE(connection.Send("POST /post HTTP/1.1\r\nContent-Length: 5\r\n\r\nhello"));
-    ASSERT_TRUE(connection.ReadResponse(response));
+    response = connection.Ask("POST /post HTTP/1.1\r\nContent-Length: 5\r\n\r\nhello");
     EXPECT_EQ(seen.body, "hello");
     EXPECT_EQ(seen.content_length, 5);
 
-    ASSERT_TRUE(connection.Send("POST /post HTTP/1.1\r\n\r\n"));
-    ASSERT_TRUE(connection.ReadResponse(response));
-    EXPECT_EQ(response.status, 200);
+    EXPECT_EQ(connection.Ask("POST /post HTTP/1.1\r\n\r\n").status, 200);
     EXPECT_FALSE(seen.had_entity);
-    ASSERT_TRUE(connection.Send("POST /post HTTP/1.1\r\nContent-Length: 0\r\n\r\n"));
-    ASSERT_TRUE(connection.ReadResponse(response));
+    response = connection.Ask("POST /post HTTP/1.1\r\nContent-Length: 0\r\n\r\n");
     EXPECT_FALSE(seen.had_entity);
     EXPECT_EQ(seen.calls, 4);
 
     // a body beyond the cap is refused before it is read
     RawConnection large(server.GetPort());
-    ASSERT_TRUE(large.Send("POST /post HTTP/1.1\r\nContent-Length: 100000000\r\n\r\nabc"));
-    ASSERT_TRUE(large.ReadResponse(response));
+    response = large.Ask("POST /post HTTP/1.1\r\nContent-Length: 100000000\r\n\r\nabc");
     EXPECT_EQ(response.status, 413);
     EXPECT_EQ(response.Header("Connection"), "close");
     EXPECT_TRUE(large.WaitClosed(3000));
@@ -229,9 +216,7 @@ TEST(CvdHttpServer, HandlerResultsPickThePage)
     RawConnection connection(server.GetPort());
     for (const Case& c : cases) {
         answer = c.result;
-        RawResponse response;
-        ASSERT_TRUE(connection.Send(Request("GET", "/x")));
-        ASSERT_TRUE(connection.ReadResponse(response)) << c.status;
+        RawResponse response = connection.Ask(Request("GET", "/x"));
         EXPECT_EQ(response.status, c.status);
         EXPECT_EQ(response.reason, c.reason);
         EXPECT_EQ(response.Header("Content-Type"), "text/html");
@@ -244,8 +229,7 @@ TEST(CvdHttpServer, HandlerResultsPickThePage)
     // no handler at all
     CVD_HttpServer empty;
     ASSERT_EQ(empty.Start(), HLY_SUCCESS);
-    RawResponse response;
-    ASSERT_TRUE(RawExchange(empty.GetPort(), Request("GET", "/anything"), response));
+    RawResponse response = RawAsk(empty.GetPort(), Request("GET", "/anything"));
     EXPECT_EQ(response.status, 404);
     EXPECT_EQ(response.body,
               "<html><head><title>404 Not Found</title></head><body><h1>Not Found</h1>"
@@ -277,15 +261,10 @@ TEST(CvdHttpServer, DispatchesExactPathsBeforePrefixes)
     } cases[] = {{"/media/item", "exact"}, {"/media/a%20b", "first exact"}, {"/media/item/x", "prefix"},
                  {"/media", "prefix"}, {"/mediatheque", "prefix"}};
     for (const Case& c : cases) {
-        RawResponse response;
-        ASSERT_TRUE(connection.Send(Request("GET", c.path)));
-        ASSERT_TRUE(connection.ReadResponse(response)) << c.path;
+        RawResponse response = connection.Ask(Request("GET", c.path));
         EXPECT_EQ(response.body, c.body) << c.path;
     }
-    RawResponse response;
-    ASSERT_TRUE(connection.Send(Request("GET", "/other")));
-    ASSERT_TRUE(connection.ReadResponse(response));
-    EXPECT_EQ(response.status, 404);
+    EXPECT_EQ(connection.Ask(Request("GET", "/other")).status, 404);
 }
 
 TEST(CvdHttpServer, ChunkedResponseBody)
@@ -303,16 +282,12 @@ TEST(CvdHttpServer, ChunkedResponseBody)
     ASSERT_EQ(server.Start(), HLY_SUCCESS);
 
     RawConnection connection(server.GetPort());
-    RawResponse   response;
-    ASSERT_TRUE(connection.Send(Request("GET", "/chunked")));
-    ASSERT_TRUE(connection.ReadResponse(response));
+    RawResponse response = connection.Ask(Request("GET", "/chunked"));
     EXPECT_EQ(response.Header("Transfer-Encoding"), "chunked");
     EXPECT_FALSE(response.Has("Content-Length"));
     EXPECT_EQ(response.body, "streamed body");
     // chunking delimits the body, so the connection stays
-    ASSERT_TRUE(connection.Send(Request("GET", "/after")));
-    ASSERT_TRUE(connection.ReadResponse(response));
-    EXPECT_EQ(response.body, "after");
+    EXPECT_EQ(connection.Ask(Request("GET", "/after")).body, "after");
 }
 
 TEST(CvdHttpServer, FileRangesOverAKeptConnection)
@@ -339,20 +314,14 @@ TEST(CvdHttpServer, FileRangesOverAKeptConnection)
         {"bytes=-100", 206, "bytes 900-999/1000", 900, 100},
     };
     for (const RangeCase& c : cases) {
-        ASSERT_TRUE(connection.Send(Request("GET", "/media/data.bin", "HTTP/1.1", std::string("Range: ") + c.range + "\r\n")))
-            << c.range;
-        ASSERT_TRUE(connection.ReadResponse(response)) << c.range;
+        response = connection.Ask(Request("GET", "/media/data.bin", "HTTP/1.1", std::string("Range: ") + c.range + "\r\n"));
         EXPECT_EQ(response.status, c.status) << c.range;
         EXPECT_EQ(response.Header("Content-Range"), c.content_range ? c.content_range : "") << c.range;
         EXPECT_EQ(response.body, all.substr(c.start, c.length)) << c.range;
     }
 
-    ASSERT_TRUE(connection.Send(Request("GET", "/media/../data.bin")));
-    ASSERT_TRUE(connection.ReadResponse(response));
-    EXPECT_EQ(response.status, 403);
-    ASSERT_TRUE(connection.Send(Request("POST", "/media/data.bin", "HTTP/1.1", "Content-Length: 2\r\n") + "xy"));
-    ASSERT_TRUE(connection.ReadResponse(response));
-    EXPECT_EQ(response.status, 405);
+    EXPECT_EQ(connection.Ask(Request("GET", "/media/../data.bin")).status, 403);
+    EXPECT_EQ(connection.Ask(Request("POST", "/media/data.bin", "HTTP/1.1", "Content-Length: 2\r\n") + "xy").status, 405);
 
     server.Stop();
 }
@@ -396,9 +365,7 @@ TEST(CvdHttpServer, ConnectionTasksStayWithinTheCap)
     }
     EXPECT_EQ(served, 5);
     EXPECT_EQ(most, 2);
-    RawResponse response;
-    ASSERT_TRUE(RawExchange(server.GetPort(), Request("GET", "/quick", "HTTP/1.0"), response));
-    EXPECT_EQ(response.body, "quick");
+    EXPECT_EQ(RawAsk(server.GetPort(), Request("GET", "/quick", "HTTP/1.0")).body, "quick");
 }
 
 TEST(CvdHttpServer, HostileClientsCostOneTaskForABoundedTime)
@@ -429,10 +396,8 @@ TEST(CvdHttpServer, HostileClientsCostOneTaskForABoundedTime)
     trickler.Send("GET / HTTP/1.1\r\n");
 
     // meanwhile others are served at once
-    RawResponse response;
     auto        before = Clock::now();
-    ASSERT_TRUE(RawExchange(port, Request("GET", "/ok"), response));
-    EXPECT_EQ(response.body, "seen");
+    EXPECT_EQ(RawAsk(port, Request("GET", "/ok")).body, "seen");
     EXPECT_LT(ElapsedMs(before), 300);
 
     std::string data;
@@ -463,8 +428,7 @@ TEST(CvdHttpServer, HostileClientsCostOneTaskForABoundedTime)
     }
     EXPECT_TRUE(endless_closed || endless.WaitClosed(2000));
 
-    ASSERT_TRUE(RawExchange(port, Request("GET", "/again"), response));
-    EXPECT_EQ(response.body, "seen");
+    EXPECT_EQ(RawAsk(port, Request("GET", "/again")).body, "seen");
     EXPECT_EQ(seen.calls, 2);
 }
 
@@ -475,9 +439,7 @@ TEST(CvdHttpServer, StopEndsBlockedConnectionsAtOnce)
     ASSERT_EQ(server.Start(), HLY_SUCCESS);
     RawConnection idle(server.GetPort());
     RawConnection kept(server.GetPort());
-    RawResponse   response;
-    ASSERT_TRUE(kept.Send(Request("GET", "/")));
-    ASSERT_TRUE(kept.ReadResponse(response));
+    RawResponse response = kept.Ask(Request("GET", "/"));
 
     auto start = Clock::now();
     EXPECT_EQ(server.Stop(), HLY_SUCCESS);
@@ -721,9 +683,7 @@ TEST(CvdHttpServer, ServersRacingForTheSamePortsAllStart)
     for (int i = 0; i < count; i++) {
         EXPECT_EQ(results[i], HLY_SUCCESS) << i;
         ports.push_back(servers[i]->GetPort());
-        RawResponse response;
-        EXPECT_TRUE(RawExchange(servers[i]->GetPort(), "GET /none HTTP/1.0\r\n\r\n", response)) << i;
-        EXPECT_EQ(response.status, 404) << i;
+        EXPECT_EQ(RawAsk(servers[i]->GetPort(), "GET /none HTTP/1.0\r\n\r\n").status, 404) << i;
     }
     std::sort(ports.begin(), ports.end());
     EXPECT_TRUE(std::unique(ports.begin(), ports.end()) == ports.end());

@@ -4,6 +4,7 @@
 // A plain-socket HTTP client for the server tests: it writes exactly the
 // bytes it is given and reads what comes back, so that tests see the wire.
 
+#include <gtest/gtest.h>
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -168,6 +169,18 @@ public:
         return true;
     }
 
+    // sends a request and reads one answer; a missing answer fails the test
+    RawResponse Ask(const std::string& request, bool expect_body = true, int timeout_ms = 5000)
+    {
+        RawResponse response;
+        bool        sent = Send(request);
+        if (!sent || !ReadResponse(response, expect_body, timeout_ms)) {
+            ADD_FAILURE() << "no answer to: " << request.substr(0, request.find("\r\n"));
+            response.status = -1;
+        }
+        return response;
+    }
+
     // true when the peer closes within the time-out; what it sent before goes to data
     bool WaitClosed(int timeout_ms, std::string* data = nullptr)
     {
@@ -211,6 +224,13 @@ inline bool RawExchange(unsigned int port, const std::string& request, RawRespon
 {
     RawConnection connection(port);
     return connection.IsOpen() && connection.Send(request) && connection.ReadResponse(response, expect_body);
+}
+
+// the same, on a connection of its own
+inline RawResponse RawAsk(unsigned int port, const std::string& request, bool expect_body = true)
+{
+    RawConnection connection(port);
+    return connection.Ask(request, expect_body);
 }
 
 #endif // TESTS_HTTP_RAW_CLIENT_H

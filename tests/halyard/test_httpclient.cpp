@@ -246,13 +246,27 @@ std::string ReadBody(HLY_HttpResponse* response, HLY_Result* result = nullptr)
     return body;
 }
 
-// sends a request and reads its body; the status code, or -1 on failure
+HLY_HttpEntity* Entity(const char* text, const char* type = nullptr, const char* encoding = nullptr)
+{
+    HLY_HttpEntity* entity = new HLY_HttpEntity();
+    entity->SetInputStream(text);
+    if (type) entity->SetContentType(type);
+    if (encoding) entity->SetTransferEncoding(encoding);
+    return entity;
+}
+
+// sends a request and reads its body; the status code, or the failure (with no response)
 int Fetch(HLY_HttpClient& client, const std::string& url, std::string* body = nullptr, const char* method = "GET",
-          const char* protocol = HLY_HTTP_PROTOCOL_1_1)
+          const char* protocol = HLY_HTTP_PROTOCOL_1_1, HLY_HttpEntity* entity = nullptr)
 {
     HLY_HttpRequest   request(url.c_str(), method, protocol);
     HLY_HttpResponse* response = nullptr;
-    if (HLY_FAILED(client.SendRequest(request, response))) return -1;
+    if (entity) request.SetEntity(entity);
+    HLY_Result result = client.SendRequest(request, response);
+    if (HLY_FAILED(result)) {
+        EXPECT_EQ(response, nullptr) << url;
+        return result;
+    }
     std::string text = ReadBody(response);
     if (body) *body = text;
     int status = response->GetStatusCode();
@@ -459,15 +473,10 @@ TEST_F(HttpClientTest, ServerClosingAPooledConnectionMeansOneReconnect)
     ASSERT_TRUE(server.WaitForEnded(1)); // the server has closed its end
 
     // a body is sent again in full on the new connection
-    HLY_HttpRequest request(server.Url("/b").c_str(), "POST", HLY_HTTP_PROTOCOL_1_1);
-    HLY_HttpEntity* entity = new HLY_HttpEntity();
-    entity->SetInputStream("posted data");
-    entity->SetContentType("text/plain");
-    request.SetEntity(entity);
-    HLY_HttpResponse* response = nullptr;
-    ASSERT_EQ(client.SendRequest(request, response), HLY_SUCCESS);
-    EXPECT_EQ(ReadBody(response), "answer 1");
-    delete response;
+    std::string body;
+    EXPECT_EQ(Fetch(client, server.Url("/b"), &body, "POST", HLY_HTTP_PROTOCOL_1_1, Entity("posted data", "text/plain")),
+              200);
+    EXPECT_EQ(body, "answer 1");
 
     EXPECT_EQ(server.Connections(), 2);
     std::vector<Received> requests = server.Requests();
@@ -485,11 +494,8 @@ TEST_F(HttpClientTest, FreshConnectionFailureIsNotRetried)
         reply.close_after = true; // no answer at all
         return reply;
     });
-    TestClient        client;
-    HLY_HttpRequest   request(server.Url("/").c_str(), "GET", HLY_HTTP_PROTOCOL_1_1);
-    HLY_HttpResponse* response = nullptr;
-    EXPECT_EQ(client.SendRequest(request, response), HLY_ERROR_EOS);
-    EXPECT_EQ(response, nullptr);
+    TestClient client;
+    EXPECT_EQ(Fetch(client, server.Url("/")), HLY_ERROR_EOS);
     EXPECT_EQ(server.Connections(), 1);
 }
 
@@ -551,10 +557,7 @@ TEST_F(HttpClientTest, InterimResponsesAreSkipped)
     // ten are skipped, an eleventh is one too many
     EXPECT_EQ(Fetch(client, server.Url("/many/10"), &body), 200);
     EXPECT_EQ(body, "ok");
-    HLY_HttpRequest   request(server.Url("/many/11").c_str(), "GET", HLY_HTTP_PROTOCOL_1_1);
-    HLY_HttpResponse* response = nullptr;
-    EXPECT_EQ(client.SendRequest(request, response), HLY_ERROR_HTTP_TOO_MANY_RECONNECTS);
-    EXPECT_EQ(response, nullptr);
+    EXPECT_EQ(Fetch(client, server.Url("/many/11")), HLY_ERROR_HTTP_TOO_MANY_RECONNECTS);
 }
 
 TEST_F(HttpClientTest, RedirectChains)
@@ -586,10 +589,7 @@ TEST_F(HttpClientTest, RedirectChains)
     EXPECT_EQ(server.Connections(), 1); // all on the one kept-alive connection
 
     // the twenty-first is refused without another request
-    HLY_HttpRequest   request(server.Url("/hop/0?limit=21").c_str(), "GET", HLY_HTTP_PROTOCOL_1_1);
-    HLY_HttpResponse* response = nullptr;
-    EXPECT_EQ(client.SendRequest(request, response), HLY_ERROR_HTTP_TOO_MANY_REDIRECTS);
-    EXPECT_EQ(response, nullptr);
+    EXPECT_EQ(Fetch(client, server.Url("/hop/0?limit=21")), HLY_ERROR_HTTP_TOO_MANY_REDIRECTS);
     EXPECT_EQ(server.Requests().size(), 21u + 21u);
 
     // a bare file name replaces the last path segment, on the same host
@@ -597,13 +597,7 @@ TEST_F(HttpClientTest, RedirectChains)
     EXPECT_EQ(body, "GET /a/c.xml HTTP/1.1");
 
     // a POST is not redirected: the 302 comes back
-    HLY_HttpRequest post(server.Url("/form").c_str(), "POST", HLY_HTTP_PROTOCOL_1_1);
-    HLY_HttpEntity* entity = new HLY_HttpEntity();
-    entity->SetInputStream("a=1");
-    post.SetEntity(entity);
-    ASSERT_EQ(client.SendRequest(post, response), HLY_SUCCESS);
-    EXPECT_EQ(response->GetStatusCode(), 302);
-    delete response;
+    EXPECT_EQ(Fetch(client, server.Url("/form"), nullptr, "POST", HLY_HTTP_PROTOCOL_1_1, Entity("a=1")), 302);
 
     // with redirects turned off the first answer is the result
     HLY_HttpClient::Config config = client.GetConfig();
@@ -786,19 +780,11 @@ TEST(HttpProxySelectorDeathTest, DefaultComesFromTheEnvironment)
 +---------------------------------------------------------------------*/
 TEST_F(HttpClientTest, RefusedUnsupportedAndInvalidRequests)
 {
-    TestClient        client;
-    HLY_HttpResponse* response = nullptr;
-
-    HLY_HttpRequest refused(("http://127.0.0.1:" + std::to_string(UnusedPort()) + "/").c_str(), "GET");
-    EXPECT_EQ(client.SendRequest(refused, response), HLY_ERROR_CONNECTION_REFUSED);
-
-    HLY_HttpRequest secure("https://127.0.0.1:1/", "GET");
-    EXPECT_EQ(client.SendRequest(secure, response), HLY_ERROR_NOT_SUPPORTED);
-
-    HLY_HttpRequest get_with_body("http://127.0.0.1:1/", "GET");
-    get_with_body.SetEntity(new HLY_HttpEntity());
-    EXPECT_EQ(client.SendRequest(get_with_body, response), HLY_ERROR_HTTP_INVALID_REQUEST);
-    EXPECT_EQ(response, nullptr);
+    TestClient client;
+    EXPECT_EQ(Fetch(client, "http://127.0.0.1:" + std::to_string(UnusedPort()) + "/"), HLY_ERROR_CONNECTION_REFUSED);
+    EXPECT_EQ(Fetch(client, "https://127.0.0.1:1/"), HLY_ERROR_NOT_SUPPORTED);
+    EXPECT_EQ(Fetch(client, "http://127.0.0.1:1/", nullptr, "GET", HLY_HTTP_PROTOCOL_1_1, new HLY_HttpEntity()),
+              HLY_ERROR_HTTP_INVALID_REQUEST);
 }
 
 TEST_F(HttpClientTest, ShortBodyIsReportedAndNotPooled)
@@ -859,17 +845,13 @@ TEST_F(HttpClientTest, AbortFromAnotherThread)
 
 TEST_F(HttpClientTest, ChunkedRequestBody)
 {
-    ScriptedServer  server([](const Received&, int) { return Ok("got it"); });
-    TestClient      client;
-    HLY_HttpRequest request(server.Url("/upload").c_str(), "PUT", HLY_HTTP_PROTOCOL_1_1);
-    HLY_HttpEntity* entity = new HLY_HttpEntity();
-    entity->SetInputStream("0123456789abcdef0123");
-    entity->SetTransferEncoding("chunked");
-    request.SetEntity(entity);
-    HLY_HttpResponse* response = nullptr;
-    ASSERT_EQ(client.SendRequest(request, response), HLY_SUCCESS);
-    EXPECT_EQ(ReadBody(response), "got it");
-    delete response;
+    ScriptedServer server([](const Received&, int) { return Ok("got it"); });
+    TestClient     client;
+    std::string    body;
+    EXPECT_EQ(Fetch(client, server.Url("/upload"), &body, "PUT", HLY_HTTP_PROTOCOL_1_1,
+                    Entity("0123456789abcdef0123", nullptr, "chunked")),
+              200);
+    EXPECT_EQ(body, "got it");
     std::vector<Received> requests = server.Requests();
     ASSERT_EQ(requests.size(), 1u);
     EXPECT_TRUE(requests[0].HasHeaderLine("Transfer-Encoding: chunked"));

@@ -89,19 +89,14 @@ TEST(HttpServer, HandlerMatchingExactPrefixAndEncodedPath)
     server.Server().AddRequestHandler(TextHandler("spaced"), "/with space", false, true);
     server.Start();
 
-    RawResponse response;
-    ASSERT_TRUE(RawExchange(server.Port(), Get("/dir/item"), response));
-    EXPECT_EQ(response.body, "exact");
-    ASSERT_TRUE(RawExchange(server.Port(), Get("/dir/other"), response));
-    EXPECT_EQ(response.body, "prefix");
-    ASSERT_TRUE(RawExchange(server.Port(), Get("/dir/item/child"), response));
-    EXPECT_EQ(response.body, "prefix");
-    ASSERT_TRUE(RawExchange(server.Port(), Get("/with%20space"), response));
-    EXPECT_EQ(response.body, "spaced");
+    EXPECT_EQ(RawAsk(server.Port(), Get("/dir/item")).body, "exact");
+    EXPECT_EQ(RawAsk(server.Port(), Get("/dir/other")).body, "prefix");
+    EXPECT_EQ(RawAsk(server.Port(), Get("/dir/item/child")).body, "prefix");
+    EXPECT_EQ(RawAsk(server.Port(), Get("/with%20space")).body, "spaced");
 
     // an exact record does not cover children; paths compare with case
     for (const char* path : {"/with%20space/x", "/DIR/item", "/nothing"}) {
-        ASSERT_TRUE(RawExchange(server.Port(), Get(path), response)) << path;
+        RawResponse response = RawAsk(server.Port(), Get(path));
         EXPECT_EQ(response.status, 404) << path;
         EXPECT_EQ(response.Header("Server"), "Halyard/1.1.3");
         EXPECT_EQ(response.Header("Content-Type"), "text/html");
@@ -130,9 +125,7 @@ TEST(HttpServer, OneExchangePerConnectionAndHttp10CloseHeader)
     server.Start();
 
     RawConnection connection(server.Port());
-    ASSERT_TRUE(connection.Send(Get("/unsized")));
-    RawResponse response;
-    ASSERT_TRUE(connection.ReadResponse(response));
+    RawResponse   response = connection.Ask(Get("/unsized"));
     EXPECT_EQ(response.protocol, "HTTP/1.0");
     EXPECT_EQ(response.Count("Connection"), 1);
     EXPECT_EQ(response.Header("Connection"), "close");
@@ -141,14 +134,13 @@ TEST(HttpServer, OneExchangePerConnectionAndHttp10CloseHeader)
 
     // a kept-alive request still gets one exchange, and is told so
     RawConnection second(server.Port());
-    ASSERT_TRUE(second.Send(Get("/sized", "Connection: keep-alive\r\n", "HTTP/1.1")));
-    ASSERT_TRUE(second.ReadResponse(response));
+    response = second.Ask(Get("/sized", "Connection: keep-alive\r\n", "HTTP/1.1"));
     EXPECT_EQ(response.body, "sized");
     EXPECT_EQ(response.Header("Connection"), "close");
     EXPECT_TRUE(second.WaitClosed(2000));
 
     // HEAD: the head alone
-    ASSERT_TRUE(RawExchange(server.Port(), "HEAD /sized HTTP/1.0\r\n\r\n", response, false));
+    response = RawAsk(server.Port(), "HEAD /sized HTTP/1.0\r\n\r\n", false);
     EXPECT_EQ(response.Header("Content-Length"), "5");
 }
 
@@ -174,15 +166,14 @@ TEST(HttpServer, PostBodyReachesHandlerThroughTheConnection)
         "/post", false, true);
     server.Start();
 
-    RawResponse response;
-    ASSERT_TRUE(RawExchange(server.Port(), "POST /post HTTP/1.0\r\nContent-Length: 5\r\n\r\nhello", response));
+    RawResponse response = RawAsk(server.Port(), "POST /post HTTP/1.0\r\nContent-Length: 5\r\n\r\nhello");
     EXPECT_EQ(response.status, 200);
     EXPECT_TRUE(had_entity);
     EXPECT_EQ(received, "hello");
 
-    ASSERT_TRUE(RawExchange(server.Port(),
-                            "POST /post HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\n3\r\nabc\r\n2;x=y\r\nde\r\n0\r\n\r\n",
-                            response));
+    EXPECT_EQ(RawAsk(server.Port(), "POST /post HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\n3\r\nabc\r\n2;x=y\r\nde\r\n0\r\n\r\n")
+                  .status,
+              200);
     EXPECT_EQ(received, "abcde");
 }
 
@@ -196,8 +187,7 @@ TEST(HttpServer, FileHandlerRangesOnAThousandBytes)
     std::string all;
     for (int i = 0; i < 1000; ++i) all += (char)('A' + i % 26);
 
-    RawResponse response;
-    ASSERT_TRUE(RawExchange(server.Port(), Get("/data.bin"), response));
+    RawResponse response = RawAsk(server.Port(), Get("/data.bin"));
     EXPECT_EQ(response.status, 200);
     EXPECT_EQ(response.Header("Accept-Ranges"), "bytes");
     EXPECT_EQ(response.Header("Content-Length"), "1000");
@@ -223,9 +213,7 @@ TEST(HttpServer, FileHandlerRangesOnAThousandBytes)
         {"bytes=x-5", 400, nullptr, 0, 0},
     };
     for (const RangeCase& c : cases) {
-        ASSERT_TRUE(RawExchange(server.Port(), Get("/data.bin", std::string("Range: ") + c.range + "\r\n", "HTTP/1.1"),
-                                response))
-            << c.range;
+        response = RawAsk(server.Port(), Get("/data.bin", std::string("Range: ") + c.range + "\r\n", "HTTP/1.1"));
         EXPECT_EQ(response.status, c.status) << c.range;
         EXPECT_EQ(response.protocol, "HTTP/1.1") << c.range;
         // a known length, but still one exchange per connection
@@ -244,7 +232,7 @@ TEST(HttpServer, FileHandlerRangesOnAThousandBytes)
     }
 
     // an empty file has no range to give; it is served empty
-    ASSERT_TRUE(RawExchange(server.Port(), Get("/empty.txt", "Range: bytes=0-10\r\n"), response));
+    response = RawAsk(server.Port(), Get("/empty.txt", "Range: bytes=0-10\r\n"));
     EXPECT_EQ(response.status, 200);
     EXPECT_EQ(response.Header("Content-Length"), "0");
 }
@@ -264,18 +252,16 @@ TEST(HttpServer, FileHandlerTypesMethodsAndMissingFiles)
                  {"/files/song.mp3", "audio/mpeg"}, {"/files/a%20b.txt", "text/plain"}};
     RawResponse response;
     for (const Case& c : cases) {
-        ASSERT_TRUE(RawExchange(server.Port(), Get(c.path), response)) << c.path;
+        response = RawAsk(server.Port(), Get(c.path));
         EXPECT_EQ(response.status, 200) << c.path;
         EXPECT_EQ(response.Header("Content-Type"), c.type) << c.path;
     }
     EXPECT_EQ(response.body, "spaced");
 
-    ASSERT_TRUE(RawExchange(server.Port(), "POST /files/README HTTP/1.0\r\nContent-Length: 0\r\n\r\n", response));
-    EXPECT_EQ(response.status, 405);
-    ASSERT_TRUE(RawExchange(server.Port(), Get("/files/missing.txt"), response));
-    EXPECT_EQ(response.status, 404);
+    EXPECT_EQ(RawAsk(server.Port(), "POST /files/README HTTP/1.0\r\nContent-Length: 0\r\n\r\n").status, 405);
+    EXPECT_EQ(RawAsk(server.Port(), Get("/files/missing.txt")).status, 404);
     // a directory without listings is forbidden
-    ASSERT_TRUE(RawExchange(server.Port(), Get("/files/sub"), response));
+    response = RawAsk(server.Port(), Get("/files/sub"));
     EXPECT_EQ(response.status, 403);
     EXPECT_NE(response.body.find("<h1>Forbidden</h1>"), std::string::npos);
 
@@ -306,18 +292,15 @@ TEST(HttpServer, FileHandlerNeverServesOutsideItsRoot)
         "/%2e%2e%2fsecret.txt",
     };
     for (const char* path : attacks) {
-        RawResponse response;
-        ASSERT_TRUE(RawExchange(server.Port(), Get(path), response)) << path;
+        RawResponse response = RawAsk(server.Port(), Get(path));
         EXPECT_EQ(response.status, 403) << path;
         EXPECT_EQ(response.body.find("TOP SECRET"), std::string::npos) << path;
     }
     // an escaped NUL stays escaped: no file of that name, nothing cut short
-    RawResponse response;
-    ASSERT_TRUE(RawExchange(server.Port(), Get("/data.bin%00.txt"), response));
-    EXPECT_EQ(response.status, 404);
+    EXPECT_EQ(RawAsk(server.Port(), Get("/data.bin%00.txt")).status, 404);
     // a name that merely contains dots is fine
     tree.m_Temp.Write("root/..hidden..", "dots");
-    ASSERT_TRUE(RawExchange(server.Port(), Get("/..hidden.."), response));
+    RawResponse response = RawAsk(server.Port(), Get("/..hidden.."));
     EXPECT_EQ(response.status, 200);
     EXPECT_EQ(response.body, "dots");
 }
@@ -333,8 +316,7 @@ TEST(HttpServer, DirectoryListingAndIndexRedirect)
                                       true);
     server.Start();
 
-    RawResponse response;
-    ASSERT_TRUE(RawExchange(server.Port(), Get("/sub"), response));
+    RawResponse response = RawAsk(server.Port(), Get("/sub"));
     EXPECT_EQ(response.status, 200);
     EXPECT_EQ(response.Header("Content-Type"), "text/html");
     EXPECT_EQ(response.body.rfind("<html><head><title>Directory Listing for //sub</title>", 0), 0u) << response.body;
@@ -344,15 +326,15 @@ TEST(HttpServer, DirectoryListingAndIndexRedirect)
         << response.body;
     EXPECT_EQ(response.body.find("<b>"), std::string::npos);
 
-    ASSERT_TRUE(RawExchange(server.Port(), Get("/"), response));
+    response = RawAsk(server.Port(), Get("/"));
     EXPECT_NE(response.body.find("<li><a href=\"/sub\">sub/</a><br>\r\n"), std::string::npos) << response.body;
     EXPECT_NE(response.body.find("<li><a href=\"/data.bin\">data.bin</a><br>\r\n"), std::string::npos);
 
     // an index is redirected to within its own directory
-    ASSERT_TRUE(RawExchange(server.Port(), Get("/ix/indexed/"), response));
+    response = RawAsk(server.Port(), Get("/ix/indexed/"));
     EXPECT_EQ(response.status, 302);
     EXPECT_EQ(response.Header("Location"), "/ix/indexed/index.html");
-    ASSERT_TRUE(RawExchange(server.Port(), Get("/ix/sub"), response));
+    response = RawAsk(server.Port(), Get("/ix/sub"));
     EXPECT_EQ(response.status, 403); // no index there
 }
 
@@ -372,14 +354,12 @@ TEST(HttpServer, HandlerResultsBecomePagesAndTerminatedEndsTheLoop)
         "/quit", false, true);
     server.Start();
 
-    RawResponse response;
-    ASSERT_TRUE(RawExchange(server.Port(), Get("/fail"), response));
+    RawResponse response = RawAsk(server.Port(), Get("/fail"));
     EXPECT_EQ(response.status, 500);
     EXPECT_EQ(response.reason, "Internal Error");
     EXPECT_NE(response.body.find("<h1>Internal Error</h1>"), std::string::npos);
 
-    ASSERT_TRUE(RawExchange(server.Port(), Get("/quit"), response));
-    EXPECT_EQ(response.body, "bye");
+    EXPECT_EQ(RawAsk(server.Port(), Get("/quit")).body, "bye");
     server.m_Thread.join();
     EXPECT_EQ(server.m_Result, HLY_ERROR_TERMINATED);
 }
@@ -399,8 +379,7 @@ TEST(HttpServer, ErrorPageDropsWhatTheFailedHandlerPrepared)
         "/half", false, true);
     server.Start();
 
-    RawResponse response;
-    ASSERT_TRUE(RawExchange(server.Port(), Get("/half"), response));
+    RawResponse response = RawAsk(server.Port(), Get("/half"));
     EXPECT_EQ(response.status, 500);
     EXPECT_FALSE(response.Has("Transfer-Encoding"));
     EXPECT_FALSE(response.Has("Content-Encoding"));
@@ -416,10 +395,8 @@ TEST(HttpServer, HeadBoundsDropOversizedRequestsAndServeTheNext)
     server.Start();
 
     // a line of 8191 characters fits, one more does not
-    RawResponse response;
     std::string longest = "X-Long: " + std::string(8191 - 8, 'a') + "\r\n";
-    ASSERT_TRUE(RawExchange(server.Port(), Get("/", longest), response));
-    EXPECT_EQ(response.body, "fine");
+    EXPECT_EQ(RawAsk(server.Port(), Get("/", longest)).body, "fine");
     {
         RawConnection connection(server.Port());
         connection.Send("GET /" + std::string(8200, 'a') + " HTTP/1.0\r\n\r\n");
@@ -431,8 +408,7 @@ TEST(HttpServer, HeadBoundsDropOversizedRequestsAndServeTheNext)
     // 100 headers are taken, 101 are not
     std::string headers;
     for (int i = 0; i < 99; ++i) headers += "X-H" + std::to_string(i) + ": v\r\n"; // and Host
-    ASSERT_TRUE(RawExchange(server.Port(), Get("/", headers), response));
-    EXPECT_EQ(response.body, "fine");
+    EXPECT_EQ(RawAsk(server.Port(), Get("/", headers)).body, "fine");
     {
         RawConnection connection(server.Port());
         connection.Send(Get("/", headers + "X-One-Too-Many: v\r\n"));
@@ -452,8 +428,7 @@ TEST(HttpServer, HeadBoundsDropOversizedRequestsAndServeTheNext)
         EXPECT_TRUE(connection.WaitClosed(3000, &answer));
         EXPECT_EQ(answer, "");
     }
-    ASSERT_TRUE(RawExchange(server.Port(), Get("/"), response));
-    EXPECT_EQ(response.body, "fine");
+    EXPECT_EQ(RawAsk(server.Port(), Get("/")).body, "fine");
     EXPECT_LT(ElapsedMs(start), 700);
 }
 
@@ -475,9 +450,7 @@ TEST(HttpServer, ATricklingClientIsCutOffAtTheTimeOut)
     // the deadline plus at most one read time-out, with room for a loaded machine
     EXPECT_LT(ElapsedMs(start), 2500);
 
-    RawResponse response;
-    ASSERT_TRUE(RawExchange(server.Port(), Get("/"), response));
-    EXPECT_EQ(response.body, "fine");
+    EXPECT_EQ(RawAsk(server.Port(), Get("/")).body, "fine");
 }
 
 TEST(HttpServer, StaticHandler)
@@ -489,11 +462,10 @@ TEST(HttpServer, StaticHandler)
     server.Server().AddRequestHandler(new HLY_HttpStaticRequestHandler("<p/>"), "/h", false, true);
     server.Start();
 
-    RawResponse response;
-    ASSERT_TRUE(RawExchange(server.Port(), Get("/j"), response));
+    RawResponse response = RawAsk(server.Port(), Get("/j"));
     EXPECT_EQ(response.Header("Content-Type"), "application/json");
     EXPECT_EQ(response.body, "{\"a\":1}");
-    ASSERT_TRUE(RawExchange(server.Port(), Get("/h"), response));
+    response = RawAsk(server.Port(), Get("/h"));
     EXPECT_EQ(response.Header("Content-Type"), "text/html");
     EXPECT_EQ(response.body, "<p/>");
 

@@ -16,6 +16,7 @@
 #include <sstream>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "hlyfile.h"
@@ -226,53 +227,40 @@ protected:
 +---------------------------------------------------------------------*/
 TEST(LogLevels, NamesNumbersAndColours)
 {
-    int level = -1;
-    EXPECT_EQ(HLY_LogParseLevel("FINE", level), HLY_SUCCESS);
-    EXPECT_EQ(level, 300);
-    EXPECT_EQ(HLY_LogParseLevel("OFF", level), HLY_SUCCESS);
-    EXPECT_EQ(level, 32767);
-    EXPECT_EQ(HLY_LogParseLevel("ALL", level), HLY_SUCCESS);
-    EXPECT_EQ(level, 0);
-    EXPECT_EQ(HLY_LogParseLevel("250", level), HLY_SUCCESS);
-    EXPECT_EQ(level, 250);
-    EXPECT_EQ(HLY_LogParseLevel("-5", level), HLY_SUCCESS);
-    EXPECT_EQ(level, -5);
-    level = 42;
+    for (auto [text, expected] : {std::pair<const char*, int>{"FINE", 300}, {"OFF", 32767}, {"ALL", 0}, {"250", 250},
+                                  {"-5", -5}}) {
+        int level = 42;
+        EXPECT_EQ(HLY_LogParseLevel(text, level), HLY_SUCCESS) << text;
+        EXPECT_EQ(level, expected) << text;
+    }
     for (const char* bad : {"fine", "Fine", "25x", " 250", "", "WARN"}) {
+        int level = 42;
         EXPECT_NE(HLY_LogParseLevel(bad, level), HLY_SUCCESS) << bad;
         EXPECT_EQ(level, 42) << bad;
     }
-
-    EXPECT_EQ(HLY_LogLevelName(700), "FATAL");
-    EXPECT_EQ(HLY_LogLevelName(100), "FINEST");
-    EXPECT_EQ(HLY_LogLevelName(250), "250");
-    EXPECT_EQ(HLY_LogLevelName(-1), "-1");
-    EXPECT_STREQ(HLY_LogLevelColor(600), "31");
-    EXPECT_STREQ(HLY_LogLevelColor(500), "33");
-    EXPECT_STREQ(HLY_LogLevelColor(400), "32");
-    EXPECT_STREQ(HLY_LogLevelColor(300), "34");
-    EXPECT_STREQ(HLY_LogLevelColor(200), "35");
-    EXPECT_STREQ(HLY_LogLevelColor(100), "36");
-    EXPECT_EQ(HLY_LogLevelColor(0), nullptr);
-    EXPECT_EQ(HLY_LogLevelColor(250), nullptr);
+    for (auto [level, name] : {std::pair<int, const char*>{700, "FATAL"}, {100, "FINEST"}, {250, "250"}, {-1, "-1"}}) {
+        EXPECT_EQ(HLY_LogLevelName(level), name);
+    }
+    for (auto [level, color] : {std::pair<int, const char*>{600, "31"}, {500, "33"}, {400, "32"}, {300, "34"},
+                                {200, "35"}, {100, "36"}, {0, nullptr}, {250, nullptr}}) {
+        EXPECT_STREQ(HLY_LogLevelColor(level), color) << level;
+    }
 }
 
 TEST(LogLevels, Booleans)
 {
-    for (const char* yes : {"true", "YES", "On", "1"}) {
-        bool value = false;
-        EXPECT_EQ(HLY_LogParseBoolean(yes, value), HLY_SUCCESS) << yes;
-        EXPECT_TRUE(value) << yes;
-    }
-    for (const char* no : {"false", "No", "OFF", "0"}) {
-        bool value = true;
-        EXPECT_EQ(HLY_LogParseBoolean(no, value), HLY_SUCCESS) << no;
-        EXPECT_FALSE(value) << no;
-    }
-    for (const char* neither : {"maybe", "2", "", "true "}) {
-        bool value = true;
-        EXPECT_NE(HLY_LogParseBoolean(neither, value), HLY_SUCCESS) << neither;
-        EXPECT_TRUE(value) << neither;
+    // a text that is neither leaves the value alone
+    for (auto [text, result, value] : {std::tuple<const char*, HLY_Result, bool>{"true", HLY_SUCCESS, true},
+                                       {"YES", HLY_SUCCESS, true}, {"On", HLY_SUCCESS, true}, {"1", HLY_SUCCESS, true},
+                                       {"false", HLY_SUCCESS, false}, {"No", HLY_SUCCESS, false},
+                                       {"OFF", HLY_SUCCESS, false}, {"0", HLY_SUCCESS, false},
+                                       {"maybe", HLY_FAILURE, true}, {"2", HLY_FAILURE, true}, {"", HLY_FAILURE, true},
+                                       {"true ", HLY_FAILURE, true}}) {
+        for (bool before : {false, true}) {
+            bool parsed = before;
+            EXPECT_EQ(HLY_SUCCEEDED(HLY_LogParseBoolean(text, parsed)), result == HLY_SUCCESS) << text;
+            EXPECT_EQ(parsed, result == HLY_SUCCESS ? value : before) << text;
+        }
     }
 }
 
@@ -859,8 +847,7 @@ TEST_F(LogSystem, HttpSourceServesTheConfigurationPage)
     ASSERT_NE(logger.Get(), nullptr);
     EXPECT_EQ(HLY_LogManager::GetDefault().GetConfiguratorPort(), port);
 
-    RawResponse page;
-    ASSERT_TRUE(RawExchange(port, "GET / HTTP/1.0\r\n\r\n", page));
+    RawResponse page = RawAsk(port, "GET / HTTP/1.0\r\n\r\n");
     EXPECT_EQ(page.status, 200);
     EXPECT_EQ(page.Header("Content-Type"), "text/html");
     const std::string& body = page.body;
@@ -873,12 +860,8 @@ TEST_F(LogSystem, HttpSourceServesTheConfigurationPage)
     EXPECT_EQ(body.substr(body.size() - 5), "</ul>");
 
     // every path below the root answers; other methods do not get the page
-    RawResponse deeper;
-    ASSERT_TRUE(RawExchange(port, "GET /loggers/x HTTP/1.0\r\n\r\n", deeper));
-    EXPECT_EQ(deeper.status, 200);
-    RawResponse post;
-    ASSERT_TRUE(RawExchange(port, "POST / HTTP/1.0\r\nContent-Length: 0\r\n\r\n", post));
-    EXPECT_EQ(post.status, 500);
+    EXPECT_EQ(RawAsk(port, "GET /loggers/x HTTP/1.0\r\n\r\n").status, 200);
+    EXPECT_EQ(RawAsk(port, "POST / HTTP/1.0\r\nContent-Length: 0\r\n\r\n").status, 500);
 
     // a new configuration without the source takes the page down
     Configure(".level=OFF");

@@ -4,6 +4,16 @@
 
 #include "hlystrings.h"
 
+// what a parse gives: the value, or "#<result>:<value it left>"
+template <typename T>
+std::string Parsed(HLY_Result (*parse)(const char*, T&, bool, HLY_Cardinal*), const char* text, bool relaxed)
+{
+    T          value  = (T)99;
+    HLY_Result result = parse(text, value, relaxed, nullptr);
+    return HLY_FAILED(result) ? "#" + std::to_string(result) + ":" + std::to_string(value) : std::to_string(value);
+}
+std::string Fail(HLY_Result result, const char* left) { return "#" + std::to_string(result) + ":" + left; }
+
 static std::vector<std::string> Pieces(const HLY_List<HLY_String>& list)
 {
     std::vector<std::string> out;
@@ -257,32 +267,22 @@ TEST(String, FromInteger)
 
 TEST(NumberParsing, LimitsOfEveryWidth)
 {
-    HLY_Int32  i32;
-    HLY_UInt32 u32;
-    HLY_Int64  i64;
-    HLY_UInt64 u64;
-    EXPECT_EQ(HLY_ParseInteger32("2147483647", i32, false), HLY_SUCCESS);
-    EXPECT_EQ(i32, INT32_MAX);
-    EXPECT_EQ(HLY_ParseInteger32("-2147483648", i32, false), HLY_SUCCESS);
-    EXPECT_EQ(i32, INT32_MIN);
-    EXPECT_EQ(HLY_ParseInteger32("2147483648", i32, false), HLY_ERROR_OVERFLOW);
-    EXPECT_EQ(i32, 0);
-    EXPECT_EQ(HLY_ParseInteger32("-2147483649", i32, false), HLY_ERROR_OVERFLOW);
-    EXPECT_EQ(HLY_ParseInteger32U("4294967295", u32, false), HLY_SUCCESS);
-    EXPECT_EQ(u32, UINT32_MAX);
-    EXPECT_EQ(HLY_ParseInteger32U("4294967296", u32, false), HLY_ERROR_OVERFLOW);
-    EXPECT_EQ(u32, 0u);
-    EXPECT_EQ(HLY_ParseInteger64("9223372036854775807", i64, false), HLY_SUCCESS);
-    EXPECT_EQ(i64, INT64_MAX);
-    EXPECT_EQ(HLY_ParseInteger64("-9223372036854775808", i64, false), HLY_SUCCESS);
-    EXPECT_EQ(i64, INT64_MIN);
-    EXPECT_EQ(HLY_ParseInteger64("9223372036854775808", i64, false), HLY_ERROR_OVERFLOW);
-    EXPECT_EQ(HLY_ParseInteger64("-9223372036854775809", i64, false), HLY_ERROR_OVERFLOW);
-    EXPECT_EQ(HLY_ParseInteger64U("18446744073709551615", u64, false), HLY_SUCCESS);
-    EXPECT_EQ(u64, UINT64_MAX);
-    EXPECT_EQ(HLY_ParseInteger64U("18446744073709551616", u64, false), HLY_ERROR_OVERFLOW);
-    EXPECT_EQ(HLY_ParseInteger64U("99999999999999999999", u64, false), HLY_ERROR_OVERFLOW);
-    EXPECT_EQ(u64, 0u);
+    // the extremes parse; one past them overflows and leaves 0
+    for (const char* text : {"2147483647", "-2147483648"}) EXPECT_EQ(Parsed(HLY_ParseInteger32, text, false), text);
+    for (const char* text : {"9223372036854775807", "-9223372036854775808"}) {
+        EXPECT_EQ(Parsed(HLY_ParseInteger64, text, false), text);
+    }
+    EXPECT_EQ(Parsed(HLY_ParseInteger32U, "4294967295", false), "4294967295");
+    EXPECT_EQ(Parsed(HLY_ParseInteger64U, "18446744073709551615", false), "18446744073709551615");
+    const std::string overflow = Fail(HLY_ERROR_OVERFLOW, "0");
+    for (const char* text : {"2147483648", "-2147483649"}) EXPECT_EQ(Parsed(HLY_ParseInteger32, text, false), overflow);
+    for (const char* text : {"9223372036854775808", "-9223372036854775809"}) {
+        EXPECT_EQ(Parsed(HLY_ParseInteger64, text, false), overflow);
+    }
+    EXPECT_EQ(Parsed(HLY_ParseInteger32U, "4294967296", false), overflow);
+    for (const char* text : {"18446744073709551616", "99999999999999999999"}) {
+        EXPECT_EQ(Parsed(HLY_ParseInteger64U, text, false), overflow);
+    }
 }
 
 TEST(NumberParsing, RelaxedAndStrictDiffer)
@@ -292,21 +292,15 @@ TEST(NumberParsing, RelaxedAndStrictDiffer)
     EXPECT_EQ(HLY_ParseInteger32("  42abc", v, true, &used), HLY_SUCCESS);
     EXPECT_EQ(v, 42);
     EXPECT_EQ(used, 4u);
-    EXPECT_EQ(HLY_ParseInteger32("  42abc", v, false), HLY_ERROR_INVALID_PARAMETERS);
-    EXPECT_EQ(v, 0);
-    EXPECT_EQ(HLY_ParseInteger32("42abc", v, false), HLY_ERROR_INVALID_PARAMETERS);
-    EXPECT_EQ(HLY_ParseInteger32("\t7", v, true), HLY_SUCCESS);
-    EXPECT_EQ(v, 7);
-    EXPECT_EQ(HLY_ParseInteger32("+7", v, false), HLY_SUCCESS);
-    EXPECT_EQ(v, 7);
-    EXPECT_EQ(HLY_ParseInteger32("abc", v, true), HLY_ERROR_INVALID_PARAMETERS);
-    EXPECT_EQ(HLY_ParseInteger32("-", v, true), HLY_ERROR_INVALID_PARAMETERS);
-    EXPECT_EQ(HLY_ParseInteger32("", v, true), HLY_ERROR_INVALID_PARAMETERS);
-    EXPECT_EQ(HLY_ParseInteger32("   ", v, true), HLY_ERROR_INVALID_PARAMETERS);
-    EXPECT_EQ(HLY_ParseInteger32(nullptr, v, true), HLY_ERROR_INVALID_PARAMETERS);
-    HLY_UInt32 u = 5;
-    EXPECT_EQ(HLY_ParseInteger32U("-1", u, true), HLY_ERROR_INVALID_PARAMETERS); // no sign for unsigned
-    EXPECT_EQ(u, 0u);
+    const std::string invalid = Fail(HLY_ERROR_INVALID_PARAMETERS, "0");
+    EXPECT_EQ(Parsed(HLY_ParseInteger32, "  42abc", false), invalid);
+    EXPECT_EQ(Parsed(HLY_ParseInteger32, "42abc", false), invalid);
+    EXPECT_EQ(Parsed(HLY_ParseInteger32, "\t7", true), "7");
+    EXPECT_EQ(Parsed(HLY_ParseInteger32, "+7", false), "7");
+    for (const char* text : {"abc", "-", "", "   ", (const char*)nullptr}) {
+        EXPECT_EQ(HLY_ParseInteger32(text, v, true), HLY_ERROR_INVALID_PARAMETERS) << (text ? text : "null");
+    }
+    EXPECT_EQ(Parsed(HLY_ParseInteger32U, "-1", true), invalid); // no sign for unsigned
     // overflow wins over relaxed stopping
     EXPECT_EQ(HLY_ParseInteger32("99999999999x", v, true), HLY_ERROR_OVERFLOW);
 

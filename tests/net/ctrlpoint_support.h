@@ -167,28 +167,10 @@ public:
 
     FakeHttp(int port, Handler handler) : m_Handler(std::move(handler))
     {
-        std::mutex              ready_lock;
-        std::condition_variable ready;
-        bool                    started = false;
-        m_Thread = std::thread([&, port]() {
-            bool ok = testnet::EnterPeer();
-            if (ok) m_Fd = socket(AF_INET, SOCK_STREAM, 0);
-            if (m_Fd >= 0) {
-                int one = 1;
-                setsockopt(m_Fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof(one));
-                sockaddr_in address{};
-                address.sin_family = AF_INET;
-                address.sin_port   = htons(port);
-                ok = bind(m_Fd, (sockaddr*)&address, sizeof(address)) == 0 && listen(m_Fd, 256) == 0;
-                timeval tv{0, 100000};
-                setsockopt(m_Fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof(tv));
-            }
-            m_Ok = ok && m_Fd >= 0;
-            {
-                std::lock_guard<std::mutex> guard(ready_lock);
-                started = true;
-                ready.notify_one();
-            }
+        m_Thread = ssdptest::PeerThread([this, port]() {
+            m_Fd = wire::BoundSocket(SOCK_STREAM, nullptr, port, 100, 256);
+            return m_Ok = m_Fd >= 0;
+        }, [this]() {
             while (m_Ok && !m_Stop) {
                 sockaddr_in from{};
                 socklen_t   length = sizeof(from);
@@ -200,8 +182,6 @@ public:
                 m_Clients.emplace_back([this, client, peer]() { Serve(client, peer); });
             }
         });
-        std::unique_lock<std::mutex> guard(ready_lock);
-        ready.wait(guard, [&]() { return started; });
     }
     ~FakeHttp()
     {

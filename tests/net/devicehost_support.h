@@ -22,7 +22,7 @@
 #include "CvdHttpServer.h"
 #include "peers.h"
 #include "ssdp_support.h"
-#include "../halyard/http_test_handlers.h"
+#include "../corvid/event_sink.h"
 
 namespace hosttest {
 
@@ -51,17 +51,10 @@ inline bool StopsCleanly(peers::Peer& light)
 // until the server closes it (the request should say "Connection: close")
 inline std::string Exchange(const char* address, int port, const std::string& request)
 {
-    int fd = socket(AF_INET, SOCK_STREAM, 0);
+    int fd = wire::Connected(address, port);
     if (fd < 0) return "";
-    timeval tv{5, 0};
-    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof(tv));
-    sockaddr_in target{};
-    target.sin_family = AF_INET;
-    target.sin_port   = htons(port);
-    inet_pton(AF_INET, address, &target.sin_addr);
     std::string answer;
-    if (connect(fd, (sockaddr*)&target, sizeof(target)) == 0 &&
-        send(fd, request.data(), request.size(), MSG_NOSIGNAL) == (ssize_t)request.size()) {
+    if (wire::SendAll(fd, request)) {
         char    buffer[4096];
         ssize_t count;
         while ((count = recv(fd, buffer, sizeof(buffer), 0)) > 0) answer.append(buffer, count);
@@ -77,56 +70,9 @@ inline std::string Status(const std::string& answer)
     return answer.size() > 9 && end != std::string::npos ? answer.substr(9, end - 9) : answer;
 }
 
-/*----------------------------------------------------------------------
-|   EventSink: a control point's event server that keeps every NOTIFY
-+---------------------------------------------------------------------*/
-class EventSink
-{
-public:
-    struct Notify {
-        std::string sid, seq, body;
-    };
-    EventSink() : m_Server(HLY_IpAddress::Any, 0, false, 40, false)
-    {
-        m_Server.AddRequestHandler(
-            new FunctionHandler([this](HLY_HttpRequest& request, const HLY_HttpRequestContext&, HLY_HttpResponse&) {
-                Notify n;
-                if (auto* sid = CVD_EventHeaders::GetSID(request)) n.sid = ssdptest::Text(*sid);
-                if (auto* seq = request.GetHeaders().GetHeaderValue("SEQ")) n.seq = ssdptest::Text(*seq);
-                HLY_String body;
-                CVD_HttpHelper::GetBody(request, body);
-                n.body = ssdptest::Text(body);
-                std::lock_guard<std::mutex> guard(m_Lock);
-                m_Received.push_back(n);
-                return HLY_SUCCESS;
-            }),
-            "/", true, true);
-        m_Server.Start();
-    }
-    std::string Callback(const std::string& path = "/sink")
-    {
-        return "<http://" + std::string(testnet::Env("TESTNET_LOCAL_ADDR")) + ":" + std::to_string(m_Server.GetPort()) +
-               path + ">";
-    }
-    std::vector<Notify> For(const std::string& sid)
-    {
-        std::lock_guard<std::mutex> guard(m_Lock);
-        std::vector<Notify>         result;
-        for (const Notify& n : m_Received) {
-            if (n.sid == sid) result.push_back(n);
-        }
-        return result;
-    }
-    size_t Count()
-    {
-        std::lock_guard<std::mutex> guard(m_Lock);
-        return m_Received.size();
-    }
-
-private:
-    std::mutex          m_Lock;
-    std::vector<Notify> m_Received;
-    CVD_HttpServer      m_Server;
+// a control point's event server in the local namespace
+struct EventSink : EventSinkServer {
+    EventSink() : EventSinkServer(testnet::Env("TESTNET_LOCAL_ADDR")) {}
 };
 
 /*----------------------------------------------------------------------
@@ -137,17 +83,8 @@ class DeafSink
 public:
     DeafSink()
     {
-        m_Fd = socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        inet_pton(AF_INET, testnet::Env("TESTNET_LOCAL_ADDR"), &address.sin_addr);
-        bind(m_Fd, (sockaddr*)&address, sizeof(address));
-        listen(m_Fd, 8);
-        socklen_t length = sizeof(address);
-        getsockname(m_Fd, (sockaddr*)&address, &length);
-        m_Port         = ntohs(address.sin_port);
-        timeval tv{0, 50000};
-        setsockopt(m_Fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof(tv));
+        m_Fd     = wire::BoundSocket(SOCK_STREAM, testnet::Env("TESTNET_LOCAL_ADDR"), 0, 50);
+        m_Port   = wire::LocalPort(m_Fd);
         m_Thread = std::thread([this]() {
             while (!m_Stop) {
                 int client = accept(m_Fd, nullptr, nullptr);

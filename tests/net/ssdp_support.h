@@ -45,6 +45,28 @@ inline std::string Text(const HLY_String& s) { return std::string(s.GetChars(), 
 
 using wire::Header;
 
+// a thread in the peer namespace: setup runs there first (the caller waits
+// for it), then loop, unless entering the namespace or setup failed
+inline std::thread PeerThread(std::function<bool()> setup, std::function<void()> loop)
+{
+    std::mutex              lock;
+    std::condition_variable ready;
+    bool                    started = false;
+    std::thread             thread([&, loop]() {
+        bool ok = testnet::EnterPeer() && setup();
+        {
+            // notified under the lock: the waiting caller owns the condition
+            std::lock_guard<std::mutex> guard(lock);
+            started = true;
+            ready.notify_one();
+        }
+        if (ok) loop();
+    });
+    std::unique_lock<std::mutex> guard(lock);
+    ready.wait(guard, [&]() { return started; });
+    return thread;
+}
+
 /*----------------------------------------------------------------------
 |   PeerSocket: a plain UDP socket on the peer host, optionally on port
 |   1900 and in the SSDP group, read by a thread of its own
@@ -54,43 +76,22 @@ class PeerSocket
 public:
     explicit PeerSocket(int port = 1900, bool join = true)
     {
-        std::mutex              ready_lock;
-        std::condition_variable ready;
-        bool                    started = false;
-        m_Thread = std::thread([&, port, join]() {
-            bool ok = testnet::EnterPeer();
-            if (ok) m_Fd = socket(AF_INET, SOCK_DGRAM, 0);
-            if (m_Fd >= 0) {
-                int one = 1;
-                setsockopt(m_Fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof(one));
-                setsockopt(m_Fd, IPPROTO_IP, IP_RECVTTL, &one, sizeof(one));
-                timeval tv{0, 50000};
-                setsockopt(m_Fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof(tv));
-                sockaddr_in address{};
-                address.sin_family = AF_INET;
-                address.sin_port   = htons(port);
-                ok                 = bind(m_Fd, (sockaddr*)&address, sizeof(address)) == 0;
-                if (ok && join) {
-                    ip_mreq request{};
-                    inet_pton(AF_INET, "239.255.255.250", &request.imr_multiaddr);
-                    inet_pton(AF_INET, testnet::Env("TESTNET_PEER_ADDR"), &request.imr_interface);
-                    ok = setsockopt(m_Fd, IPPROTO_IP, IP_ADD_MEMBERSHIP, &request, sizeof(request)) == 0;
-                }
-                socklen_t length = sizeof(address);
-                getsockname(m_Fd, (sockaddr*)&address, &length);
-                m_Port = ntohs(address.sin_port);
+        m_Thread = PeerThread([this, port, join]() {
+            m_Fd = wire::BoundSocket(SOCK_DGRAM, nullptr, port, 50);
+            if (m_Fd < 0) return false;
+            int one = 1;
+            setsockopt(m_Fd, IPPROTO_IP, IP_RECVTTL, &one, sizeof(one));
+            m_Port = wire::LocalPort(m_Fd);
+            if (join) {
+                ip_mreq request{};
+                inet_pton(AF_INET, "239.255.255.250", &request.imr_multiaddr);
+                inet_pton(AF_INET, testnet::Env("TESTNET_PEER_ADDR"), &request.imr_interface);
+                if (setsockopt(m_Fd, IPPROTO_IP, IP_ADD_MEMBERSHIP, &request, sizeof(request)) != 0) return false;
             }
-            m_Ok = ok && m_Fd >= 0;
-            {
-                // notified under the lock: the waiting constructor owns the condition
-                std::lock_guard<std::mutex> guard(ready_lock);
-                started = true;
-                ready.notify_one();
-            }
-            while (m_Ok && !m_Stop) Receive();
+            return m_Ok = true;
+        }, [this]() {
+            while (!m_Stop) Receive();
         });
-        std::unique_lock<std::mutex> guard(ready_lock);
-        ready.wait(guard, [&]() { return started; });
     }
     ~PeerSocket()
     {

@@ -603,7 +603,9 @@ TEST_F(AvPeers, GmediarenderIsDrivenThroughEveryAction)
         ASSERT_EQ(step.send(), HLY_SUCCESS) << step.heard;
         ASSERT_TRUE(Got(step.heard, result, value)) << step.heard;
         EXPECT_EQ(result, HLY_SUCCESS) << step.heard;
-        if (!step.expected.empty()) EXPECT_EQ(value, step.expected) << step.heard;
+        if (!step.expected.empty()) {
+            EXPECT_EQ(value, step.expected) << step.heard;
+        }
     }
     EXPECT_TRUE(Eventually([&]() { return HeardState("STOPPED"); }, 10000));
     http.Stop();

@@ -44,15 +44,7 @@ class Stall
 public:
     explicit Stall(int port)
     {
-        testnet::RunOnPeer([&]() {
-            m_Fd = socket(AF_INET, SOCK_STREAM, 0);
-            sockaddr_in address{};
-            address.sin_family = AF_INET;
-            address.sin_port   = htons(port);
-            int one            = 1;
-            setsockopt(m_Fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof(one));
-            m_Ok = bind(m_Fd, (sockaddr*)&address, sizeof(address)) == 0 && listen(m_Fd, 4) == 0;
-        });
+        testnet::RunOnPeer([&]() { m_Ok = (m_Fd = wire::BoundSocket(SOCK_STREAM, nullptr, port, 0, 4)) >= 0; });
     }
     ~Stall() { close(m_Fd); }
     bool Ok() const { return m_Ok; }

@@ -37,6 +37,53 @@ inline std::string Header(const std::string& message, const std::string& name)
     return "";
 }
 
+// a socket bound to address:port (every address when null) whose reads time
+// out after timeout_ms, listening when it is a stream; -1 when that fails
+inline int BoundSocket(int type, const char* address, int port, int timeout_ms, int backlog = 8)
+{
+    int fd = socket(AF_INET, type, 0);
+    if (fd < 0) return -1;
+    int one = 1;
+    setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof(one));
+    timeval tv{timeout_ms / 1000, (timeout_ms % 1000) * 1000};
+    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof(tv));
+    sockaddr_in bound{};
+    bound.sin_family = AF_INET;
+    bound.sin_port   = htons(port);
+    if (address) inet_pton(AF_INET, address, &bound.sin_addr);
+    if (bind(fd, (sockaddr*)&bound, sizeof(bound)) != 0 || (type == SOCK_STREAM && listen(fd, backlog) != 0)) {
+        close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+inline int LocalPort(int fd)
+{
+    sockaddr_in address{};
+    socklen_t   length = sizeof(address);
+    getsockname(fd, (sockaddr*)&address, &length);
+    return ntohs(address.sin_port);
+}
+
+// a TCP connection whose reads time out after timeout_ms; -1 when refused
+inline int Connected(const char* address, int port, int timeout_ms = 5000)
+{
+    int fd = socket(AF_INET, SOCK_STREAM, 0);
+    if (fd < 0) return -1;
+    timeval tv{timeout_ms / 1000, (timeout_ms % 1000) * 1000};
+    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof(tv));
+    sockaddr_in target{};
+    target.sin_family = AF_INET;
+    target.sin_port   = htons(port);
+    inet_pton(AF_INET, address, &target.sin_addr);
+    if (connect(fd, (sockaddr*)&target, sizeof(target)) != 0) {
+        close(fd);
+        return -1;
+    }
+    return fd;
+}
+
 inline bool SendAll(int fd, const std::string& bytes)
 {
     size_t done = 0;
@@ -82,20 +129,14 @@ inline int PostEvent(const std::string& callback, const std::string& sid, int se
                         "\r\nCONTENT-TYPE: text/xml; charset=\"utf-8\"\r\nNT: upnp:event\r\nNTS: upnp:propchange\r\nSID: " +
                         sid + "\r\nSEQ: " + std::to_string(seq) + "\r\nConnection: close\r\nContent-Length: " +
                         std::to_string(body.size()) + "\r\n\r\n" + body;
-    int         status = -1;
-    int         fd     = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in target{};
-    target.sin_family = AF_INET;
-    target.sin_port   = htons(port);
-    inet_pton(AF_INET, host.c_str(), &target.sin_addr);
-    timeval tv{5, 0};
-    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof(tv));
-    if (connect(fd, (sockaddr*)&target, sizeof(target)) == 0 && SendAll(fd, bytes)) {
+    int status = -1;
+    int fd     = Connected(host.c_str(), port);
+    if (fd >= 0 && SendAll(fd, bytes)) {
         char    buffer[512];
         ssize_t count = recv(fd, buffer, sizeof(buffer) - 1, 0);
         if (count > 12) status = atoi(std::string(buffer + 9, 3).c_str());
     }
-    close(fd);
+    if (fd >= 0) close(fd);
     return status;
 }
 
