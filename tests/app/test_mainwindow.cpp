@@ -29,8 +29,7 @@ namespace {
 const char* kServerUuid   = "4d696e69-444c-164e-9d41-0000beac0031";
 const char* kRendererUuid = "676d7264-7265-6e64-9d41-0000beac0032";
 const char* kLightUuid    = "6c696768-7400-4000-8000-0000beac0033";
-// not ASCII, so that the conversion of the engine's text is seen
-const char* kRendererName = "Küche – renderer";
+const char* kRendererName = "beaconry-gmediarender";
 
 bool PeersAvailable()
 {
@@ -120,6 +119,12 @@ private:
             return {d->m_FriendlyName, d->m_UUID, d->m_DeviceType, d->m_Manufacturer, d->m_ModelDescription};
         }
         return {};
+    }
+    static QStringList Names(QTreeWidget* tree)
+    {
+        QStringList names;
+        for (int i = 0; i < tree->topLevelItemCount(); i++) names << tree->topLevelItem(i)->text(0);
+        return names;
     }
     static QStringList Fields(MainWindow& w)
     {
@@ -231,12 +236,48 @@ private slots:
         MainWindow w;
         QTreeWidget* tree = Child<QTreeWidget>(&w, "treeWidget");
         for (const QStringList& r : records) w.InsertDevice(Record(qPrintable(r[0]), qPrintable(r[1]), qPrintable(r[2])));
-        QStringList listed;
-        for (int i = 0; i < tree->topLevelItemCount(); i++) {
-            listed << tree->topLevelItem(i)->text(0);
-            QCOMPARE(tree->topLevelItem(i)->childCount(), 0);
-        }
-        QCOMPARE(listed, rows);
+        for (int i = 0; i < tree->topLevelItemCount(); i++) QCOMPARE(tree->topLevelItem(i)->childCount(), 0);
+        QCOMPARE(Names(tree), rows);
+    }
+
+    void recordIsBuiltFromTheEngineDevice_data()
+    {
+        // name, manufacturer, description as the engine holds them (UTF-8)
+        QTest::addColumn<QByteArray>("name");
+        QTest::addColumn<QByteArray>("manufacturer");
+        QTest::addColumn<QByteArray>("description");
+        QTest::newRow("ascii") << QByteArray("Hall") << QByteArray("ACME") << QByteArray("A renderer");
+        QTest::newRow("not ascii") << QByteArray("Küche – Wohnzimmer") << QByteArray("Ōsaka Ltd") << QByteArray("ü");
+        QTest::newRow("empty texts") << QByteArray("") << QByteArray("") << QByteArray("");
+    }
+    void recordIsBuiltFromTheEngineDevice()
+    {
+        QFETCH(QByteArray, name);
+        QFETCH(QByteArray, manufacturer);
+        QFETCH(QByteArray, description);
+        CVD_DeviceDataReference device(new CVD_DeviceData(HLY_HttpUrl("http://10.0.0.1:80/d.xml"), "4d696e69-1",
+                                                          HLY_TimeInterval(1800.0),
+                                                          "urn:schemas-upnp-org:device:MediaRenderer:1", name));
+        device->m_Manufacturer     = manufacturer.constData();
+        device->m_ModelDescription = description.constData();
+        MainWindow   w;
+        QTreeWidget* tree = Child<QTreeWidget>(&w, "treeWidget");
+        // as the controller does, from an engine thread; a device that is both
+        // a server and a renderer is reported twice with the same facts
+        bool     accepted = false;
+        QThread* engine   = QThread::create([&]() { accepted = w.AddUPnPDevice(device) && w.AddUPnPDevice(device); });
+        engine->start();
+        QVERIFY(engine->wait(10000));
+        delete engine;
+        QVERIFY(accepted);
+        QTRY_COMPARE(tree->topLevelItemCount(), 1);
+        QTest::qWait(50);
+        QCOMPARE(tree->topLevelItemCount(), 1);
+        tree->setCurrentItem(tree->topLevelItem(0));
+        QCOMPARE(Fields(w), QStringList({QString::fromUtf8(name), "4d696e69-1",
+                                         "urn:schemas-upnp-org:device:MediaRenderer:1",
+                                         QString::fromUtf8(manufacturer), QString::fromUtf8(description)}));
+        QCOMPARE(tree->topLevelItem(0)->text(0), QString::fromUtf8(name));
     }
 
     void selectionFillsAndClearingEmptiesTheFields()
@@ -315,8 +356,8 @@ private slots:
 
         MainWindow   w;
         QTreeWidget* tree = Child<QTreeWidget>(&w, "treeWidget");
-        QTRY_VERIFY_WITH_TIMEOUT(!Row(tree, "beaconry-minidlna").isEmpty() && !Row(tree, kRendererName).isEmpty(),
-                                 20000);
+        QTRY_VERIFY2_WITH_TIMEOUT(!Row(tree, "beaconry-minidlna").isEmpty() && !Row(tree, kRendererName).isEmpty(),
+                                  qPrintable("listed: " + Names(tree).join(", ")), 20000);
         std::string peer = std::string("http://") + testnet::Env("TESTNET_PEER_ADDR");
         QStringList server_facts = FactsOf(peer + ":8203/rootDesc.xml");
         QStringList renderer_facts = FactsOf(peer + ":49497/description.xml");
