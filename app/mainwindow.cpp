@@ -120,6 +120,11 @@ void MainWindow::SlotItemSelectionChanged()
         ui->lineEditDeviceType->setText(device->m_DeviceType);
         ui->lineEditManufacturer->setText(device->m_Manufacturer);
         ui->textEditDescription->setPlainText(device->m_ModelDescription);
+        // long UUIDs and type URNs read from their start
+        for (QLineEdit* field : {ui->lineEditDeviceName, ui->lineEditUID, ui->lineEditDeviceType,
+                                 ui->lineEditManufacturer}) {
+            field->setCursorPosition(0);
+        }
     } else {
         ui->lineEditDeviceName->setText(QString());
         ui->lineEditUID->setText(QString());
