@@ -574,10 +574,17 @@ void CVD_MicroMediaController::HandleSeek(const char* line)
 {
     CVD_DeviceDataReference renderer;
     if (!GetRenderer(renderer)) return;
+    HLY_String unit, target;
+    if (ParseSeek(line, unit, target)) Seek(renderer, 0, unit, target, nullptr);
+}
+
+bool CVD_MicroMediaController::ParseSeek(const char* line, HLY_String& unit, HLY_String& target)
+{
     HLY_List<HLY_String> words = HLY_String(line).Split(" ");
-    if (words.GetItemCount() < 2) return;
-    const HLY_String& target = *words.GetItem(1);
-    Seek(renderer, 0, target.Find(':') >= 0 ? "REL_TIME" : "X_DLNA_REL_BYTE", target, nullptr);
+    if (words.GetItemCount() < 2) return false;
+    target = *words.GetItem(1);
+    unit   = target.Find(':') >= 0 ? "REL_TIME" : "X_DLNA_REL_BYTE";
+    return true;
 }
 
 void CVD_MicroMediaController::HandleMute(bool mute)

@@ -35,6 +35,8 @@ public:
     // segment, percent-decoded; fails for names that could leave the
     // current directory or that say nothing
     static HLY_Result DownloadFileName(const char* url, HLY_String& name);
+    // the unit and target of a "seek" line; false when it names no target
+    static bool ParseSeek(const char* line, HLY_String& unit, HLY_String& target);
 
     // CVD_MediaBrowserDelegate
     bool OnMediaServerAdded(CVD_DeviceDataReference& device) override;
