@@ -161,8 +161,13 @@ bool CVD_MicroMediaController::OnMediaRendererAdded(CVD_DeviceDataReference& dev
 {
     CVD_Service* transport = nullptr;
     if (HLY_SUCCEEDED(device->FindServiceByType(AVTRANSPORT_ANY, transport))) {
-        HLY_AutoLock lock(m_MediaRendererTable);
-        m_MediaRendererTable.Put(device->GetUUID(), device);
+        {
+            HLY_AutoLock lock(m_MediaRendererTable);
+            m_MediaRendererTable.Put(device->GetUUID(), device);
+        }
+        // "open" picks a resource by the renderer's sinks, and not every
+        // renderer sends them in its events: its answer brings them
+        GetProtocolInfo(device, nullptr);
     }
     return true;
 }
@@ -477,18 +482,24 @@ void CVD_MicroMediaController::HandleDown()
     fflush(m_Out);
     HLY_HttpUrl url(uri);
     for (int i = 0; i < DOWNLOAD_COPIES; ++i) {
-        HLY_String target = HLY_String::Format("%s_%d%s", base.GetChars(), i, ext.GetChars());
-        HLY_String temp   = target + DOWNLOAD_TEMP_TAIL;
-        HLY_File   file(temp);
-        HLY_OutputStreamReference stream;
-        if (HLY_FAILED(file.Open(HLY_FILE_OPEN_MODE_WRITE | HLY_FILE_OPEN_MODE_CREATE | HLY_FILE_OPEN_MODE_TRUNCATE)) ||
-            HLY_FAILED(file.GetOutputStream(stream))) {
-            fprintf(m_Out, "Download of %s failed\n", target.GetChars());
-            continue;
-        }
-        // on a refused start the task is deleted, which removes its file
-        m_DownloadTaskManager.StartTask(new ConsoleDownload(url, stream, temp, target, m_Out));
+        StartDownload(url, HLY_String::Format("%s_%d%s", base.GetChars(), i, ext.GetChars()));
     }
+}
+
+HLY_Result CVD_MicroMediaController::StartDownload(const HLY_HttpUrl& url, const char* file_name)
+{
+    HLY_String                target(file_name);
+    HLY_String                temp = target + DOWNLOAD_TEMP_TAIL;
+    HLY_File                  file(temp);
+    HLY_OutputStreamReference stream;
+    HLY_Result result = file.Open(HLY_FILE_OPEN_MODE_WRITE | HLY_FILE_OPEN_MODE_CREATE | HLY_FILE_OPEN_MODE_TRUNCATE);
+    if (HLY_SUCCEEDED(result)) result = file.GetOutputStream(stream);
+    if (HLY_FAILED(result)) {
+        fprintf(m_Out, "Download of %s failed\n", target.GetChars());
+        return result;
+    }
+    // on a refused start the task is deleted, which removes its file
+    return m_DownloadTaskManager.StartTask(new ConsoleDownload(url, stream, temp, target, m_Out));
 }
 
 void CVD_MicroMediaController::HandleCd()

@@ -54,6 +54,9 @@ public:
 
     // the console's commands, one per line of input; false ends the loop
     bool RunCommand(const char* line);
+    // downloads url into file_name in the current directory, in the
+    // background; the outcome is printed when it is known
+    HLY_Result StartDownload(const HLY_HttpUrl& url, const char* file_name);
     // the downloads started by "down" that are still running
     HLY_Cardinal GetPendingDownloads();
     // waits up to timeout (milliseconds) for the running downloads; the

