@@ -161,8 +161,13 @@ bool CVD_MicroMediaController::OnMediaRendererAdded(CVD_DeviceDataReference& dev
 {
     CVD_Service* transport = nullptr;
     if (HLY_SUCCEEDED(device->FindServiceByType(AVTRANSPORT_ANY, transport))) {
-        HLY_AutoLock lock(m_MediaRendererTable);
-        m_MediaRendererTable.Put(device->GetUUID(), device);
+        {
+            HLY_AutoLock lock(m_MediaRendererTable);
+            m_MediaRendererTable.Put(device->GetUUID(), device);
+        }
+        // "open" picks a resource by the renderer's sinks, and not every
+        // renderer sends them in its events: its answer brings them
+        GetProtocolInfo(device, nullptr);
     }
     return true;
 }
@@ -477,18 +482,24 @@ void CVD_MicroMediaController::HandleDown()
     fflush(m_Out);
     HLY_HttpUrl url(uri);
     for (int i = 0; i < DOWNLOAD_COPIES; ++i) {
-        HLY_String target = HLY_String::Format("%s_%d%s", base.GetChars(), i, ext.GetChars());
-        HLY_String temp   = target + DOWNLOAD_TEMP_TAIL;
-        HLY_File   file(temp);
-        HLY_OutputStreamReference stream;
-        if (HLY_FAILED(file.Open(HLY_FILE_OPEN_MODE_WRITE | HLY_FILE_OPEN_MODE_CREATE | HLY_FILE_OPEN_MODE_TRUNCATE)) ||
-            HLY_FAILED(file.GetOutputStream(stream))) {
-            fprintf(m_Out, "Download of %s failed\n", target.GetChars());
-            continue;
-        }
-        // on a refused start the task is deleted, which removes its file
-        m_DownloadTaskManager.StartTask(new ConsoleDownload(url, stream, temp, target, m_Out));
+        StartDownload(url, HLY_String::Format("%s_%d%s", base.GetChars(), i, ext.GetChars()));
     }
+}
+
+HLY_Result CVD_MicroMediaController::StartDownload(const HLY_HttpUrl& url, const char* file_name)
+{
+    HLY_String                target(file_name);
+    HLY_String                temp = target + DOWNLOAD_TEMP_TAIL;
+    HLY_File                  file(temp);
+    HLY_OutputStreamReference stream;
+    HLY_Result result = file.Open(HLY_FILE_OPEN_MODE_WRITE | HLY_FILE_OPEN_MODE_CREATE | HLY_FILE_OPEN_MODE_TRUNCATE);
+    if (HLY_SUCCEEDED(result)) result = file.GetOutputStream(stream);
+    if (HLY_FAILED(result)) {
+        fprintf(m_Out, "Download of %s failed\n", target.GetChars());
+        return result;
+    }
+    // on a refused start the task is deleted, which removes its file
+    return m_DownloadTaskManager.StartTask(new ConsoleDownload(url, stream, temp, target, m_Out));
 }
 
 void CVD_MicroMediaController::HandleCd()
@@ -574,10 +585,17 @@ void CVD_MicroMediaController::HandleSeek(const char* line)
 {
     CVD_DeviceDataReference renderer;
     if (!GetRenderer(renderer)) return;
+    HLY_String unit, target;
+    if (ParseSeek(line, unit, target)) Seek(renderer, 0, unit, target, nullptr);
+}
+
+bool CVD_MicroMediaController::ParseSeek(const char* line, HLY_String& unit, HLY_String& target)
+{
     HLY_List<HLY_String> words = HLY_String(line).Split(" ");
-    if (words.GetItemCount() < 2) return;
-    const HLY_String& target = *words.GetItem(1);
-    Seek(renderer, 0, target.Find(':') >= 0 ? "REL_TIME" : "X_DLNA_REL_BYTE", target, nullptr);
+    if (words.GetItemCount() < 2) return false;
+    target = *words.GetItem(1);
+    unit   = target.Find(':') >= 0 ? "REL_TIME" : "X_DLNA_REL_BYTE";
+    return true;
 }
 
 void CVD_MicroMediaController::HandleMute(bool mute)

@@ -35,6 +35,8 @@ public:
     // segment, percent-decoded; fails for names that could leave the
     // current directory or that say nothing
     static HLY_Result DownloadFileName(const char* url, HLY_String& name);
+    // the unit and target of a "seek" line; false when it names no target
+    static bool ParseSeek(const char* line, HLY_String& unit, HLY_String& target);
 
     // CVD_MediaBrowserDelegate
     bool OnMediaServerAdded(CVD_DeviceDataReference& device) override;
@@ -52,6 +54,9 @@ public:
 
     // the console's commands, one per line of input; false ends the loop
     bool RunCommand(const char* line);
+    // downloads url into file_name in the current directory, in the
+    // background; the outcome is printed when it is known
+    HLY_Result StartDownload(const HLY_HttpUrl& url, const char* file_name);
     // the downloads started by "down" that are still running
     HLY_Cardinal GetPendingDownloads();
     // waits up to timeout (milliseconds) for the running downloads; the
