@@ -16,7 +16,7 @@
 #include "myupnpcontroller.h"
 
 // off unless logging is configured; the FINE line of each new row is what
-// the discovery bench times against the control point's first sighting
+// bench/window-bench times against the control point's first sighting
 HLY_SET_LOCAL_LOGGER("beaconry.app.window")
 
 static QUPnPDevice* RecordOf(const QTreeWidgetItem* item)
