@@ -8,8 +8,16 @@
 #include "mainwindow.h"
 #include "ui_mainwindow.h"
 
+#include "CvdUPnP.h"
+#include "hlylogging.h"
+
 #include "beaconryresources.h"
 #include "dialogabout.h"
+#include "myupnpcontroller.h"
+
+// off unless logging is configured; the FINE line of each new row is what
+// bench/window-bench times against the control point's first sighting
+HLY_SET_LOCAL_LOGGER("beaconry.app.window")
 
 static QUPnPDevice* RecordOf(const QTreeWidgetItem* item)
 {
@@ -19,7 +27,16 @@ static QUPnPDevice* RecordOf(const QTreeWidgetItem* item)
     return data.value<QUPnPDevice*>();
 }
 
-MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent, Qt::WindowFlags()), ui(new Ui::MainWindow)
+// a runtime string as the window shows it; no characters at all is an empty text
+static QString ToQString(const HLY_String& text)
+{
+    if (text.GetLength() == 0) return QString();
+    return QString::fromLocal8Bit(text.GetChars(), (qsizetype)text.GetLength());
+}
+
+MainWindow::MainWindow(QWidget* parent)
+    : QMainWindow(parent, Qt::WindowFlags()), IUPnPGUI(), ui(new Ui::MainWindow), m_Lock(nullptr), m_UPnP(nullptr),
+      m_CtrlPoint(nullptr), m_Controller(nullptr)
 {
     qRegisterMetaType<QUPnPDevice*>("QUPnPDevice*");
     BeaconryInitResources();
@@ -29,16 +46,54 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent, Qt::WindowFlags())
     connect(ui->actionQuit, SIGNAL(triggered()), this, SLOT(SlotClose()));
     connect(ui->actionAbout, SIGNAL(triggered()), this, SLOT(SlotOpenAbout()));
     connect(ui->treeWidget, SIGNAL(itemSelectionChanged()), this, SLOT(SlotItemSelectionChanged()));
+
+    StartEngine();
 }
 
 MainWindow::~MainWindow()
 {
+    // first the engine: once it has stopped no engine thread calls us again
+    StopEngine();
     // the window keeps its records for its whole life; they go with it
     for (int i = 0; i < ui->treeWidget->topLevelItemCount(); i++) {
         delete RecordOf(ui->treeWidget->topLevelItem(i));
     }
     delete m_Lock;
     delete ui;
+}
+
+void MainWindow::StartEngine()
+{
+    m_UPnP      = new CVD_UPnP();
+    m_CtrlPoint = new CVD_CtrlPointReference(new CVD_CtrlPoint("upnp:rootdevice"));
+    m_Controller = new MyUPnPController(*m_CtrlPoint, this);
+    // a window whose engine fails to start simply stays empty
+    CVD_UPnPCtrlPointReference ctrl_point(*m_CtrlPoint);
+    m_UPnP->AddCtrlPoint(ctrl_point);
+    m_UPnP->Start();
+}
+
+void MainWindow::StopEngine()
+{
+    // Stop returns once every engine task has ended, so the controller goes
+    // with no callback of it still running
+    if (m_UPnP->IsStarted()) m_UPnP->Stop();
+    delete m_Controller;
+    m_Controller = nullptr;
+    delete m_CtrlPoint;
+    m_CtrlPoint = nullptr;
+    delete m_UPnP;
+    m_UPnP = nullptr;
+}
+
+bool MainWindow::AddUPnPDevice(CVD_DeviceDataReference& device)
+{
+    if (device.IsNull()) return true;
+    QMutexLocker<QRecursiveMutex> lock(m_Lock);
+    InsertDevice(new QUPnPDevice(ToQString(device->GetUUID()), ToQString(device->GetFriendlyName()),
+                                 ToQString(device->GetManufacturer()), ToQString(device->GetType()),
+                                 ToQString(device->GetModelDescription())));
+    return true;
 }
 
 void MainWindow::SlotClose()
@@ -65,6 +120,11 @@ void MainWindow::SlotItemSelectionChanged()
         ui->lineEditDeviceType->setText(device->m_DeviceType);
         ui->lineEditManufacturer->setText(device->m_Manufacturer);
         ui->textEditDescription->setPlainText(device->m_ModelDescription);
+        // long UUIDs and type URNs read from their start
+        for (QLineEdit* field : {ui->lineEditDeviceName, ui->lineEditUID, ui->lineEditDeviceType,
+                                 ui->lineEditManufacturer}) {
+            field->setCursorPosition(0);
+        }
     } else {
         ui->lineEditDeviceName->setText(QString());
         ui->lineEditUID->setText(QString());
@@ -108,4 +168,6 @@ void MainWindow::InsertDeviceOnGuiThread(QUPnPDevice* device)
     item->setText(0, device->m_FriendlyName);
     item->setData(0, Qt::UserRole, QVariant::fromValue(device));
     ui->treeWidget->addTopLevelItem(item);
+    HLY_LOG_FINE("Listed \"%s\" (%s)", device->m_FriendlyName.toLocal8Bit().constData(),
+                 device->m_UUID.toLocal8Bit().constData());
 }

@@ -4,13 +4,17 @@
 #include <QMainWindow>
 #include <QRecursiveMutex>
 
+#include "CvdCtrlPoint.h"
+#include "iupnpgui.h"
 #include "qupnpdevice.h"
 
 namespace Ui {
 class MainWindow;
 }
+class CVD_UPnP;
+class MyUPnPController;
 
-class MainWindow : public QMainWindow
+class MainWindow : public QMainWindow, public IUPnPGUI
 {
     Q_OBJECT
 
@@ -18,10 +22,17 @@ public:
     explicit MainWindow(QWidget* parent = nullptr);
     ~MainWindow() override;
 
+    // IUPnPGUI: called on engine threads; the row appears once the GUI
+    // thread's event loop runs
+    bool AddUPnPDevice(CVD_DeviceDataReference& device) override;
+
     // Lists a newly built record unless an equal one is listed already; the
     // window takes the record. May be called from any thread: the widgets are
     // changed on the GUI thread, once its event loop runs.
     void InsertDevice(QUPnPDevice* device);
+
+    // the control point the window's engine runs, for those who watch it
+    CVD_CtrlPointReference GetCtrlPoint() const { return *m_CtrlPoint; }
 
 public slots:
     void SlotClose();
@@ -29,10 +40,15 @@ public slots:
     void SlotItemSelectionChanged();
 
 private:
+    void StartEngine();
+    void StopEngine();
     void InsertDeviceOnGuiThread(QUPnPDevice* device);
 
-    Ui::MainWindow* ui;
-    QRecursiveMutex* m_Lock;
+    Ui::MainWindow*         ui;
+    QRecursiveMutex*        m_Lock;
+    CVD_UPnP*               m_UPnP;
+    CVD_CtrlPointReference* m_CtrlPoint;
+    MyUPnPController*       m_Controller;
 };
 
 #endif // MAINWINDOW_H

@@ -15,8 +15,86 @@
 #include <QTreeWidget>
 #include <QtTest>
 
+#include <dirent.h>
+
+#include "CvdHttp.h"
 #include "dialogabout.h"
+#include "hlyhttpclient.h"
+#include "hlyxml.h"
 #include "mainwindow.h"
+#include "peers.h"
+
+namespace {
+
+const char* kServerUuid   = "4d696e69-444c-164e-9d41-0000beac0031";
+const char* kRendererUuid = "676d7264-7265-6e64-9d41-0000beac0032";
+const char* kLightUuid    = "6c696768-7400-4000-8000-0000beac0033";
+const char* kRendererName = "beaconry-gmediarender";
+
+bool PeersAvailable()
+{
+    return testnet::Inside() && system("command -v minidlnad >/dev/null && command -v gmediarender >/dev/null") == 0;
+}
+
+int ThreadCount()
+{
+    int  count = 0;
+    DIR* tasks = opendir("/proc/self/task");
+    if (tasks == nullptr) return -1;
+    while (dirent* entry = readdir(tasks)) {
+        if (entry->d_name[0] != '.') count++;
+    }
+    closedir(tasks);
+    return count;
+}
+
+QString Text(const HLY_XmlElementNode* device, const char* tag)
+{
+    const HLY_XmlElementNode* child = device ? device->GetChild(tag, "*") : nullptr;
+    const HLY_String*         text  = child ? child->GetText() : nullptr;
+    return text ? QString::fromUtf8(text->GetChars()) : QString();
+}
+
+// the five facts as the device's own description states them, read with
+// the runtime's plain HTTP client and XML parser
+QStringList FactsOf(const std::string& url)
+{
+    HLY_HttpRequest   request(url.c_str(), HLY_HTTP_METHOD_GET, HLY_HTTP_PROTOCOL_1_1);
+    HLY_HttpClient    client;
+    HLY_HttpResponse* response = nullptr;
+    HLY_String        body;
+    if (HLY_FAILED(client.SendRequest(request, response))) return {};
+    CVD_HttpHelper::GetBody(*response, body);
+    delete response;
+    HLY_XmlParser parser;
+    HLY_XmlNode*  tree = nullptr;
+    if (HLY_FAILED(parser.Parse(body.GetChars(), tree)) || tree == nullptr) return {};
+    const HLY_XmlElementNode* root   = tree->AsElementNode();
+    const HLY_XmlElementNode* device = root ? root->GetChild("device", "*") : nullptr;
+    QString                   udn    = Text(device, "UDN");
+    if (udn.startsWith("uuid:")) udn.remove(0, 5);
+    QStringList facts = {Text(device, "friendlyName"), udn, Text(device, "deviceType"), Text(device, "manufacturer"),
+                         Text(device, "modelDescription")};
+    delete tree;
+    return facts;
+}
+
+// the light: a root device that is neither a media server nor a renderer
+std::unique_ptr<peers::Peer> StartLight()
+{
+    std::string dir = peers::MakeTempDir("light");
+    if (dir.empty()) return nullptr;
+    pid_t pid = peers::SpawnOnPeer(dir, {CVD_LIGHT_PATH, "--name", "beaconry-light", "--uuid", kLightUuid});
+    return std::unique_ptr<peers::Peer>(new peers::Peer(pid, dir, kLightUuid, 0));
+}
+
+bool Known(MainWindow& w, const char* uuid)
+{
+    CVD_DeviceDataReference device;
+    return HLY_SUCCEEDED(w.GetCtrlPoint()->FindDevice(uuid, device));
+}
+
+} // namespace
 
 class TestMainWindow : public QObject
 {
@@ -32,6 +110,21 @@ private:
     static QUPnPDevice* Record(const char* uuid, const char* name, const char* description = "A media server")
     {
         return new QUPnPDevice(uuid, name, "ACME", "urn:schemas-upnp-org:device:MediaServer:1", description);
+    }
+    static QStringList Row(QTreeWidget* tree, const QString& name)
+    {
+        for (int i = 0; i < tree->topLevelItemCount(); i++) {
+            if (tree->topLevelItem(i)->text(0) != name) continue;
+            QUPnPDevice* d = tree->topLevelItem(i)->data(0, Qt::UserRole).value<QUPnPDevice*>();
+            return {d->m_FriendlyName, d->m_UUID, d->m_DeviceType, d->m_Manufacturer, d->m_ModelDescription};
+        }
+        return {};
+    }
+    static QStringList Names(QTreeWidget* tree)
+    {
+        QStringList names;
+        for (int i = 0; i < tree->topLevelItemCount(); i++) names << tree->topLevelItem(i)->text(0);
+        return names;
     }
     static QStringList Fields(MainWindow& w)
     {
@@ -121,31 +214,70 @@ private slots:
         QVERIFY(Child<QTextEdit>(&w, "textEditDescription")->isReadOnly());
     }
 
-    void sameRecordTwiceIsListedOnce()
+    void insertionListsEachDistinctRecordOnce_data()
     {
+        // each record: uuid, friendly name, description; rows expected in arrival order
+        QTest::addColumn<QList<QStringList>>("records");
+        QTest::addColumn<QStringList>("rows");
+        QTest::newRow("same record twice") << QList<QStringList>{{"uuid:1", "Living room", "d"},
+                                                                 {"uuid:1", "Living room", "d"}}
+                                           << QStringList{"Living room"};
+        QTest::newRow("description differs") << QList<QStringList>{{"uuid:1", "Living room", "d"},
+                                                                   {"uuid:1", "Living room", "changed"}}
+                                             << QStringList{"Living room", "Living room"};
+        QTest::newRow("names differ, arrival order, empty name")
+            << QList<QStringList>{{"uuid:1", "Zebra", "d"}, {"uuid:1", "Aardvark", "d"}, {"uuid:2", "", "d"}}
+            << QStringList{"Zebra", "Aardvark", ""};
+    }
+    void insertionListsEachDistinctRecordOnce()
+    {
+        QFETCH(QList<QStringList>, records);
+        QFETCH(QStringList, rows);
         MainWindow w;
         QTreeWidget* tree = Child<QTreeWidget>(&w, "treeWidget");
-        w.InsertDevice(Record("uuid:1", "Living room"));
-        w.InsertDevice(Record("uuid:1", "Living room"));
-        QCOMPARE(tree->topLevelItemCount(), 1);
-        QCOMPARE(tree->topLevelItem(0)->text(0), QString("Living room"));
-        // a difference in any other field counts as well
-        w.InsertDevice(Record("uuid:1", "Living room", "changed"));
-        QCOMPARE(tree->topLevelItemCount(), 2);
+        for (const QStringList& r : records) w.InsertDevice(Record(qPrintable(r[0]), qPrintable(r[1]), qPrintable(r[2])));
+        for (int i = 0; i < tree->topLevelItemCount(); i++) QCOMPARE(tree->topLevelItem(i)->childCount(), 0);
+        QCOMPARE(Names(tree), rows);
     }
 
-    void recordsDifferingInNameAreListedTwiceInArrivalOrder()
+    void recordIsBuiltFromTheEngineDevice_data()
     {
-        MainWindow w;
+        // name, manufacturer, description as the engine holds them (UTF-8)
+        QTest::addColumn<QByteArray>("name");
+        QTest::addColumn<QByteArray>("manufacturer");
+        QTest::addColumn<QByteArray>("description");
+        QTest::newRow("ascii") << QByteArray("Hall") << QByteArray("ACME") << QByteArray("A renderer");
+        QTest::newRow("not ascii") << QByteArray("Küche – Wohnzimmer") << QByteArray("Ōsaka Ltd") << QByteArray("ü");
+        QTest::newRow("empty texts") << QByteArray("") << QByteArray("") << QByteArray("");
+    }
+    void recordIsBuiltFromTheEngineDevice()
+    {
+        QFETCH(QByteArray, name);
+        QFETCH(QByteArray, manufacturer);
+        QFETCH(QByteArray, description);
+        CVD_DeviceDataReference device(new CVD_DeviceData(HLY_HttpUrl("http://10.0.0.1:80/d.xml"), "4d696e69-1",
+                                                          HLY_TimeInterval(1800.0),
+                                                          "urn:schemas-upnp-org:device:MediaRenderer:1", name));
+        device->m_Manufacturer     = manufacturer.constData();
+        device->m_ModelDescription = description.constData();
+        MainWindow   w;
         QTreeWidget* tree = Child<QTreeWidget>(&w, "treeWidget");
-        w.InsertDevice(Record("uuid:1", "Zebra"));
-        w.InsertDevice(Record("uuid:1", "Aardvark"));
-        w.InsertDevice(Record("uuid:2", ""));
-        QCOMPARE(tree->topLevelItemCount(), 3);
-        QCOMPARE(tree->topLevelItem(0)->text(0), QString("Zebra"));
-        QCOMPARE(tree->topLevelItem(1)->text(0), QString("Aardvark"));
-        QCOMPARE(tree->topLevelItem(2)->text(0), QString(""));
-        QCOMPARE(tree->topLevelItem(2)->childCount(), 0);
+        // as the controller does, from an engine thread; a device that is both
+        // a server and a renderer is reported twice with the same facts
+        bool     accepted = false;
+        QThread* engine   = QThread::create([&]() { accepted = w.AddUPnPDevice(device) && w.AddUPnPDevice(device); });
+        engine->start();
+        QVERIFY(engine->wait(10000));
+        delete engine;
+        QVERIFY(accepted);
+        QTRY_COMPARE(tree->topLevelItemCount(), 1);
+        QTest::qWait(50);
+        QCOMPARE(tree->topLevelItemCount(), 1);
+        tree->setCurrentItem(tree->topLevelItem(0));
+        QCOMPARE(Fields(w), QStringList({QString::fromUtf8(name), "4d696e69-1",
+                                         "urn:schemas-upnp-org:device:MediaRenderer:1",
+                                         QString::fromUtf8(manufacturer), QString::fromUtf8(description)}));
+        QCOMPARE(tree->topLevelItem(0)->text(0), QString::fromUtf8(name));
     }
 
     void selectionFillsAndClearingEmptiesTheFields()
@@ -212,6 +344,68 @@ private slots:
         delete w;
         QCoreApplication::processEvents();
         QCoreApplication::sendPostedEvents();
+    }
+
+    void listsTheMediaDevicesOfTheNetworkOnly()
+    {
+        if (!PeersAvailable()) QSKIP("needs scripts/testnet with minidlna and gmediarender installed");
+        std::unique_ptr<peers::Peer> light    = StartLight();
+        std::unique_ptr<peers::Peer> server   = peers::StartMinidlna(kServerUuid, 8203);
+        std::unique_ptr<peers::Peer> renderer = peers::StartGmediarender(kRendererUuid, 49497, kRendererName);
+        QVERIFY(light && server && renderer);
+
+        MainWindow   w;
+        QTreeWidget* tree = Child<QTreeWidget>(&w, "treeWidget");
+        QTRY_VERIFY2_WITH_TIMEOUT(!Row(tree, "beaconry-minidlna").isEmpty() && !Row(tree, kRendererName).isEmpty(),
+                                  qPrintable("listed: " + Names(tree).join(", ")), 20000);
+        std::string peer = std::string("http://") + testnet::Env("TESTNET_PEER_ADDR");
+        QStringList server_facts = FactsOf(peer + ":8203/rootDesc.xml");
+        QStringList renderer_facts = FactsOf(peer + ":49497/description.xml");
+        QCOMPARE(server_facts.value(1), QString(kServerUuid));
+        QCOMPARE(renderer_facts.value(0), QString(kRendererName));
+        QCOMPARE(Row(tree, "beaconry-minidlna"), server_facts);
+        QCOMPARE(Row(tree, kRendererName), renderer_facts);
+
+        // the light is described by the engine but never listed
+        QTRY_VERIFY_WITH_TIMEOUT(Known(w, kLightUuid), 20000);
+        QTest::qWait(300);
+        QCOMPARE(tree->topLevelItemCount(), 2);
+
+        // a renderer that says goodbye is dropped by the engine, not by the window
+        QVERIFY(Known(w, kRendererUuid));
+        renderer->Stop();
+        QTRY_VERIFY_WITH_TIMEOUT(!Known(w, kRendererUuid), 10000);
+        QTest::qWait(200);
+        QCOMPARE(tree->topLevelItemCount(), 2);
+        QCOMPARE(Row(tree, kRendererName), renderer_facts);
+    }
+
+    void windowClosedWhileDevicesAreInspected_data()
+    {
+        // the descriptions are fetched 0.5 s after the first answer, the
+        // services 0.1 s later: close before, between and after
+        QTest::addColumn<int>("closeAfterMs");
+        for (int ms : {0, 300, 550, 700, 1500}) QTest::newRow(qPrintable(QString("%1 ms").arg(ms))) << ms;
+    }
+    void windowClosedWhileDevicesAreInspected()
+    {
+        // no engine thread outlives the window (and, under valgrind, nothing leaks)
+        if (!PeersAvailable()) QSKIP("needs scripts/testnet with minidlna and gmediarender installed");
+        QFETCH(int, closeAfterMs);
+        std::unique_ptr<peers::Peer> server   = peers::StartMinidlna(kServerUuid, 8204);
+        std::unique_ptr<peers::Peer> renderer = peers::StartGmediarender(kRendererUuid, 49498);
+        QVERIFY(server && renderer);
+        // the runtime's one lasting thread (the HTTP connection pool) exists before we count
+        FactsOf(std::string("http://") + testnet::Env("TESTNET_PEER_ADDR") + ":49498/description.xml");
+        int before = ThreadCount();
+
+        MainWindow* w = new MainWindow();
+        QVERIFY(ThreadCount() > before); // the engine runs
+        QTest::qWait(closeAfterMs);
+        w->close();
+        delete w;
+        QCoreApplication::sendPostedEvents();
+        QCOMPARE(ThreadCount(), before);
     }
 
     void aboutBoxIsBuiltAsDesigned()
