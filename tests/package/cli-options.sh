@@ -31,6 +31,7 @@ fail() {
 # run PROGRAM ARGS...: sets status; output in $out and $err
 run() {
   # the window's unknown-option check comes after Qt has read its own options
+  # shellcheck disable=SC2086 # $isolate is a command and its option
   QT_QPA_PLATFORM=offscreen timeout 20 $isolate "$@" >"$out" 2>"$err"
   status=$?
 }

@@ -26,9 +26,10 @@ fail() {
   failures=$((failures + 1))
 }
 work=$(mktemp -d)
-installed=""
 cleanup() {
-  if [ -n "$installed" ]; then
+  # whatever state an install left it in, even half-way
+  state=$(dpkg-query -W -f='${Status}' beaconry 2>/dev/null)
+  if [ -n "$state" ] && [ "${state##* }" != not-installed ]; then
     DEBIAN_FRONTEND=noninteractive apt-get purge -y -q -o DPkg::Lock::Timeout=300 beaconry >/dev/null 2>&1 \
       || echo "package-test: could not remove the package"
   fi
@@ -78,13 +79,11 @@ cat "$work/lintian"
 grep -q '^E: ' "$work/lintian" && fail "lintian reports errors"
 
 # installed: the programs, their options and their manual pages
-DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends -o DPkg::Lock::Timeout=300 "$deb" \
-  >"$work/install.log" 2>&1
-if [ $? != 0 ]; then
+if ! DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends -o DPkg::Lock::Timeout=300 \
+  "$deb" >"$work/install.log" 2>&1; then
   cat "$work/install.log"
   fail "apt-get install"
 else
-  installed=yes
   paths=""
   for program in "$@"; do
     [ -x "/usr/bin/$program" ] || fail "/usr/bin/$program not installed"
