@@ -1,6 +1,8 @@
 #include "dialogabout.h"
 #include "ui_dialogabout.h"
 
+#include "CvdConstants.h"
+#include "beaconry_version.h"
 #include "beaconryresources.h"
 
 DialogAbout::DialogAbout(QWidget* parent) : QDialog(parent), ui(new Ui::DialogAbout)
@@ -9,6 +11,10 @@ DialogAbout::DialogAbout(QWidget* parent) : QDialog(parent), ui(new Ui::DialogAb
     ui->setupUi(this);
     setFixedSize(344, 239);
     setWindowFlags(windowFlags() & ~Qt::WindowContextHelpButtonHint);
+
+    // the version comes from the build, with the engine the program runs on beside it
+    ui->labelVersion->setText(QCoreApplication::translate("DialogAbout", "Version: %1 (%2 %3)")
+                                  .arg(BEACONRY_VERSION, CVD_ENGINE_NAME, CVD_ENGINE_VERSION));
 
     // the form leaves the link inert; it becomes a live link here
     ui->labelLink->setText(QCoreApplication::translate(

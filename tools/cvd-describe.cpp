@@ -22,11 +22,19 @@
 #include "CvdStateVariable.h"
 #include "hlyhttpclient.h"
 #include "hlystreams.h"
+#include "beaconrycli.h"
 
 // a document larger than this is not a UPnP description
 #define CVD_DESCRIBE_MAX_DOCUMENT (8 * 1024 * 1024)
 
 namespace {
+
+const char* const kUsage =
+    "usage: cvd-describe [--xml] URL\n"
+    "  fetches a device description and its service descriptions over HTTP\n"
+    "  and prints the device tree as the engine reads it\n"
+    "  --xml       write the documents back as the engine would write them\n"
+    "  --help      show this text; --version shows the version\n";
 
 HLY_Result Fetch(const char* url, HLY_String& body, HLY_HttpRequestContext& context)
 {
@@ -166,22 +174,19 @@ void CollectServices(CVD_DeviceData& device, std::vector<CVD_Service*>& services
 
 int main(int argc, char** argv)
 {
+    BeaconryCli cli("cvd-describe", kUsage);
     const char* url = nullptr;
     bool        xml = false;
     for (int i = 1; i < argc; i++) {
         if (strcmp(argv[i], "--xml") == 0) {
             xml = true;
         } else if (argv[i][0] == '-' || url) {
-            url = nullptr;
-            break;
+            return cli.Unknown(argv[i]);
         } else {
             url = argv[i];
         }
     }
-    if (url == nullptr) {
-        fprintf(stderr, "usage: cvd-describe URL [--xml]\n");
-        return 2;
-    }
+    if (url == nullptr) return cli.Fail("no URL given");
 
     HLY_String             description;
     HLY_HttpRequestContext context;

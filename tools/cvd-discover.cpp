@@ -21,19 +21,19 @@
 #include "CvdTaskManager.h"
 #include "CvdUPnP.h"
 #include "hlysystem.h"
+#include "beaconrycli.h"
 
 namespace {
 
-void Usage()
-{
-    fprintf(stderr, "usage: cvd-discover [--target ST] [--mx N] [--timeout SECONDS] [--interface ADDRESS] [--notify]\n"
-                    "  --target ST         search target (default ssdp:all)\n"
-                    "  --mx N              seconds devices may wait before answering (default 2)\n"
-                    "  --timeout SECONDS   how long to listen for answers (default 5)\n"
-                    "  --interface ADDRESS search from this local address only (default: every interface)\n"
-                    "  --notify            also print the NOTIFY announcements heard meanwhile\n"
-                    "It multicasts SSDP on the network: in tests, run it inside scripts/testnet.\n");
-}
+const char* const kUsage =
+    "usage: cvd-discover [--target ST] [--mx N] [--timeout SECONDS] [--interface ADDRESS] [--notify]\n"
+    "  --target ST         search target (default ssdp:all)\n"
+    "  --mx N              seconds devices may wait before answering (default 2)\n"
+    "  --timeout SECONDS   how long to listen for answers (default 5)\n"
+    "  --interface ADDRESS search from this local address only (default: every interface)\n"
+    "  --notify            also print the NOTIFY announcements heard meanwhile\n"
+    "  --help              show this text; --version shows the version\n"
+    "It multicasts SSDP on the network: in tests, run it inside scripts/testnet.\n";
 
 std::string Value(const HLY_HttpMessage& message, const char* name)
 {
@@ -98,6 +98,7 @@ int main(int argc, char** argv)
     long        timeout   = 5;
     const char* interface = nullptr;
     bool        notify    = false;
+    BeaconryCli cli("cvd-discover", kUsage);
     for (int i = 1; i < argc; ++i) {
         bool more = i + 1 < argc;
         char* end = nullptr;
@@ -105,17 +106,16 @@ int main(int argc, char** argv)
             target = argv[++i];
         } else if (strcmp(argv[i], "--mx") == 0 && more) {
             mx = strtol(argv[++i], &end, 10);
-            if (*end || mx < 0 || mx > 120) return Usage(), 2;
+            if (*end || mx < 0 || mx > 120) return cli.Fail("--mx wants 0 to 120");
         } else if (strcmp(argv[i], "--timeout") == 0 && more) {
             timeout = strtol(argv[++i], &end, 10);
-            if (*end || timeout < 1 || timeout > 3600) return Usage(), 2;
+            if (*end || timeout < 1 || timeout > 3600) return cli.Fail("--timeout wants 1 to 3600");
         } else if (strcmp(argv[i], "--interface") == 0 && more) {
             interface = argv[++i];
         } else if (strcmp(argv[i], "--notify") == 0) {
             notify = true;
         } else {
-            Usage();
-            return strcmp(argv[i], "--help") == 0 ? 0 : 2;
+            return cli.Unknown(argv[i]);
         }
     }
 

@@ -22,6 +22,7 @@
 #include "CvdDeviceHost.h"
 #include "CvdService.h"
 #include "CvdUPnP.h"
+#include "beaconrycli.h"
 
 namespace {
 
@@ -157,14 +158,13 @@ private:
     }
 };
 
-void Usage()
-{
-    fprintf(stderr, "usage: cvd-light [--name NAME] [--port N] [--uuid UUID]\n"
-                    "  --name NAME   friendly name (default \"cvd-light\")\n"
-                    "  --port N      HTTP port (default: a free one from 1024 to 2047)\n"
-                    "  --uuid UUID   device UUID (default: a fresh one)\n"
-                    "It multicasts SSDP on the network: in tests, run it inside scripts/testnet.\n");
-}
+const char* const kUsage =
+    "usage: cvd-light [--name NAME] [--port N] [--uuid UUID]\n"
+    "  --name NAME   friendly name (default \"cvd-light\")\n"
+    "  --port N      HTTP port (default: a free one from 1024 to 2047)\n"
+    "  --uuid UUID   device UUID (default: a fresh one)\n"
+    "  --help        show this text; --version shows the version\n"
+    "It multicasts SSDP on the network: in tests, run it inside scripts/testnet.\n";
 
 } // namespace
 
@@ -173,6 +173,7 @@ int main(int argc, char** argv)
     const char* name = "cvd-light";
     const char* uuid = nullptr;
     long        port = 0;
+    BeaconryCli cli("cvd-light", kUsage);
     for (int i = 1; i < argc; ++i) {
         bool has_value = i + 1 < argc;
         if (!strcmp(argv[i], "--name") && has_value) {
@@ -182,13 +183,9 @@ int main(int argc, char** argv)
         } else if (!strcmp(argv[i], "--port") && has_value) {
             char* end = nullptr;
             port      = strtol(argv[++i], &end, 10);
-            if (*end || port < 1 || port > 65535) {
-                Usage();
-                return 2;
-            }
+            if (*end || port < 1 || port > 65535) return cli.Fail("--port wants 1 to 65535");
         } else {
-            Usage();
-            return strcmp(argv[i], "--help") ? 2 : 0;
+            return cli.Unknown(argv[i]);
         }
     }
 

@@ -18,6 +18,7 @@
 #include "hlyhttp.h"
 #include "hlyhttpclient.h"
 #include "hlystreams.h"
+#include "beaconrycli.h"
 
 namespace {
 
@@ -51,11 +52,13 @@ int Fail(HLY_Result result)
     return 1;
 }
 
-int Usage()
-{
-    fprintf(stderr, "usage: hly-fetch [-i] [-X METHOD] [-d BODY] URL\n");
-    return 2;
-}
+const char* const kUsage =
+    "usage: hly-fetch [-i] [-X METHOD] [-d BODY] URL\n"
+    "  fetches URL with the runtime's HTTP client and prints the body\n"
+    "  -i         print the status line and the headers before the body\n"
+    "  -X METHOD  request method (default GET, or POST with -d)\n"
+    "  -d BODY    send BODY as the request body\n"
+    "  --help     show this text; --version shows the version\n";
 
 } // namespace
 
@@ -65,6 +68,7 @@ int main(int argc, char** argv)
     const char* method       = nullptr;
     const char* body         = nullptr;
     const char* url          = nullptr;
+    BeaconryCli cli("hly-fetch", kUsage);
 
     for (int i = 1; i < argc; ++i) {
         const char* arg = argv[i];
@@ -75,12 +79,12 @@ int main(int argc, char** argv)
         } else if (strcmp(arg, "-d") == 0 && i + 1 < argc) {
             body = argv[++i];
         } else if (arg[0] == '-' || url) {
-            return Usage();
+            return cli.Unknown(arg);
         } else {
             url = arg;
         }
     }
-    if (url == nullptr) return Usage();
+    if (url == nullptr) return cli.Fail("no URL given");
     if (method == nullptr) method = body ? HLY_HTTP_METHOD_POST : HLY_HTTP_METHOD_GET;
 
     HLY_HttpRequest request(url, method, HLY_HTTP_PROTOCOL_1_1);

@@ -19,14 +19,15 @@
 #include "CvdHttpServer.h"
 #include "hlyfile.h"
 #include "hlyhttpserver.h"
+#include "beaconrycli.h"
 
 namespace {
 
-int Usage()
-{
-    fprintf(stderr, "usage: hly-serve DIR [--port N]\n");
-    return 2;
-}
+const char* const kUsage =
+    "usage: hly-serve [--port N] DIR\n"
+    "  serves DIR over HTTP until interrupted\n"
+    "  --port N   listen on port N (default 8080); 0 picks one from 1024 to 2047\n"
+    "  --help     show this text; --version shows the version\n";
 
 } // namespace
 
@@ -34,18 +35,19 @@ int main(int argc, char** argv)
 {
     const char* directory = nullptr;
     long        port      = 8080;
+    BeaconryCli cli("hly-serve", kUsage);
     for (int i = 1; i < argc; ++i) {
         if (strcmp(argv[i], "--port") == 0 && i + 1 < argc) {
             char* end = nullptr;
             port      = strtol(argv[++i], &end, 10);
-            if (end == argv[i] || *end || port < 0 || port > 65535) return Usage();
+            if (end == argv[i] || *end || port < 0 || port > 65535) return cli.Fail("--port wants 0 to 65535");
         } else if (argv[i][0] == '-' || directory) {
-            return Usage();
+            return cli.Unknown(argv[i]);
         } else {
             directory = argv[i];
         }
     }
-    if (directory == nullptr) return Usage();
+    if (directory == nullptr) return cli.Fail("no directory given");
 
     HLY_FileInfo info;
     if (HLY_FAILED(HLY_File::GetInfo(directory, &info)) || info.m_Type != HLY_FileInfo::FILE_TYPE_DIRECTORY) {

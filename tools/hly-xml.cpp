@@ -15,17 +15,16 @@
 #include "hlyfile.h"
 #include "hlyresults.h"
 #include "hlyxml.h"
+#include "beaconrycli.h"
 
 namespace {
 
-void PrintUsage()
-{
-    fprintf(stderr,
-            "usage: hly-xml [--indent N] [--xml-declaration] FILE|-\n"
-            "  parses FILE (- for standard input) and writes it back out\n"
-            "  --indent N          indent nested elements by N spaces (default: none)\n"
-            "  --xml-declaration   start the output with an XML declaration\n");
-}
+const char* const kUsage =
+    "usage: hly-xml [--indent N] [--xml-declaration] FILE|-\n"
+    "  parses FILE (- for standard input) and writes it back out\n"
+    "  --indent N          indent nested elements by N spaces (default: none)\n"
+    "  --xml-declaration   start the output with an XML declaration\n"
+    "  --help              show this text; --version shows the version\n";
 
 const char* Describe(HLY_Result result)
 {
@@ -67,31 +66,22 @@ int main(int argc, char** argv)
     unsigned long indentation = 0;
     bool          declaration = false;
     const char*   input       = nullptr;
+    BeaconryCli   cli("hly-xml", kUsage);
     for (int i = 1; i < argc; ++i) {
         const char* arg = argv[i];
         if (strcmp(arg, "--indent") == 0 && i + 1 < argc) {
             char* end   = nullptr;
             indentation = strtoul(argv[++i], &end, 10);
-            if (end == argv[i] || *end != '\0' || indentation > 64) {
-                fprintf(stderr, "hly-xml: --indent wants a number from 0 to 64\n");
-                return 2;
-            }
+            if (end == argv[i] || *end != '\0' || indentation > 64) return cli.Fail("--indent wants 0 to 64");
         } else if (strcmp(arg, "--xml-declaration") == 0) {
             declaration = true;
-        } else if (strcmp(arg, "--help") == 0 || strcmp(arg, "-h") == 0) {
-            PrintUsage();
-            return 0;
         } else if ((arg[0] != '-' || strcmp(arg, "-") == 0) && input == nullptr) {
             input = arg;
         } else {
-            PrintUsage();
-            return 2;
+            return cli.Unknown(arg);
         }
     }
-    if (input == nullptr) {
-        PrintUsage();
-        return 2;
-    }
+    if (input == nullptr) return cli.Fail("no input given");
 
     const char*    path   = strcmp(input, "-") == 0 ? HLY_FILE_STANDARD_INPUT : input;
     const char*    label  = strcmp(input, "-") == 0 ? "<stdin>" : input;

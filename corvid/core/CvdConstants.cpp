@@ -5,7 +5,7 @@
 CVD_Constants::CVD_Constants()
     : m_DefaultDeviceLease(1800),
       m_DefaultSubscribeLease(1800),
-      m_DefaultUserAgent("UPnP/1.0 DLNADOC/1.50 Corvid/1.0.5.13"),
+      m_DefaultUserAgent("UPnP/1.0 DLNADOC/1.50 " CVD_ENGINE_NAME "/" CVD_ENGINE_VERSION),
       m_SearchMulticastTimeToLive(2),
       m_AnnounceMulticastTimeToLive(2)
 {

@@ -4,6 +4,10 @@
 #include "hlystrings.h"
 #include "hlyautomaticcleaner.h"
 
+// the engine's name and version, as its user agent and the programs' --version show them
+#define CVD_ENGINE_NAME    "Corvid"
+#define CVD_ENGINE_VERSION "1.0.5.13"
+
 /*----------------------------------------------------------------------
 |   CVD_Constants: the engine's process-wide defaults, built on first use
 +---------------------------------------------------------------------*/

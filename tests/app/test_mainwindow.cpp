@@ -422,7 +422,7 @@ private slots:
         QLabel* name = Child<QLabel>(&about, "labelAppName");
         QCOMPARE(name->text(), QString("Beaconry"));
         QVERIFY(name->font().bold());
-        QCOMPARE(Child<QLabel>(&about, "labelVersion")->text(), QString("Version: 1.0.0"));
+        QCOMPARE(Child<QLabel>(&about, "labelVersion")->text(), QString("Version: 1.0.0 (Corvid 1.0.5.13)"));
         QVERIFY(!Child<QLabel>(&about, "labelCopyright")->text().isEmpty());
         QVERIFY(!Child<QLabel>(&about, "labelAuthor")->text().isEmpty());
 
