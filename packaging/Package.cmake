@@ -5,7 +5,8 @@
 set(BEACONRY_MAINTAINER "Beaconry developers <maintainers@beaconry.example.org>")
 
 # Manual pages: the version goes in from the build, then gzip -n so that
-# the package does not change with the time it was built.
+# the package does not change with the time it was built (-k: the page
+# stays, or the next build would miss its input).
 set(BEACONRY_PROGRAMS ${BEACONRY_TOOLS})
 foreach(program beaconry beaconry-console)
   if(TARGET ${program})
@@ -20,7 +21,7 @@ foreach(program ${BEACONRY_PROGRAMS})
   endif()
   configure_file(${page} ${PROJECT_BINARY_DIR}/man/${program}.1 @ONLY)
   add_custom_command(OUTPUT ${PROJECT_BINARY_DIR}/man/${program}.1.gz
-                     COMMAND gzip -9nf ${program}.1
+                     COMMAND gzip -9nfk ${program}.1
                      DEPENDS ${PROJECT_BINARY_DIR}/man/${program}.1 ${page}
                      WORKING_DIRECTORY ${PROJECT_BINARY_DIR}/man)
   list(APPEND man_pages ${PROJECT_BINARY_DIR}/man/${program}.1.gz)
@@ -28,7 +29,7 @@ endforeach()
 
 configure_file(${CMAKE_CURRENT_LIST_DIR}/changelog.in ${PROJECT_BINARY_DIR}/doc/changelog @ONLY)
 add_custom_command(OUTPUT ${PROJECT_BINARY_DIR}/doc/changelog.gz
-                   COMMAND gzip -9nf changelog
+                   COMMAND gzip -9nfk changelog
                    DEPENDS ${PROJECT_BINARY_DIR}/doc/changelog ${CMAKE_CURRENT_LIST_DIR}/changelog.in
                    WORKING_DIRECTORY ${PROJECT_BINARY_DIR}/doc)
 add_custom_target(package-docs ALL DEPENDS ${man_pages} ${PROJECT_BINARY_DIR}/doc/changelog.gz)
