@@ -1,7 +1,9 @@
 #include <memory>
 #include <utility>
 
+#include <QGridLayout>
 #include <QMetaObject>
+#include <QTabWidget>
 #include <QThread>
 #include <QTreeWidgetItem>
 
@@ -12,6 +14,7 @@
 #include "hlylogging.h"
 
 #include "beaconryresources.h"
+#include "devicepage.h"
 #include "dialogabout.h"
 #include "myupnpcontroller.h"
 
@@ -36,7 +39,7 @@ static QString ToQString(const HLY_String& text)
 
 MainWindow::MainWindow(QWidget* parent)
     : QMainWindow(parent, Qt::WindowFlags()), IUPnPGUI(), ui(new Ui::MainWindow), m_Lock(nullptr), m_UPnP(nullptr),
-      m_CtrlPoint(nullptr), m_Controller(nullptr)
+      m_CtrlPoint(nullptr), m_Controller(nullptr), m_Tabs(nullptr)
 {
     qRegisterMetaType<QUPnPDevice*>("QUPnPDevice*");
     BeaconryInitResources();
@@ -46,6 +49,13 @@ MainWindow::MainWindow(QWidget* parent)
     connect(ui->actionQuit, SIGNAL(triggered()), this, SLOT(SlotClose()));
     connect(ui->actionAbout, SIGNAL(triggered()), this, SLOT(SlotOpenAbout()));
     connect(ui->treeWidget, SIGNAL(itemSelectionChanged()), this, SLOT(SlotItemSelectionChanged()));
+
+    // The device tabs share the spacer's cell below the fields: while no tab
+    // applies they are hidden and the spacer keeps the fields at the top.
+    m_Tabs = new QTabWidget(ui->centralWidget);
+    m_Tabs->setObjectName("tabWidgetDevice");
+    m_Tabs->hide();
+    ui->gridLayout_2->addWidget(m_Tabs, 1, 1);
 
     StartEngine();
 }
@@ -71,6 +81,38 @@ void MainWindow::StartEngine()
     CVD_UPnPCtrlPointReference ctrl_point(*m_CtrlPoint);
     m_UPnP->AddCtrlPoint(ctrl_point);
     m_UPnP->Start();
+}
+
+void MainWindow::AddDevicePage(DevicePage* page, const QString& title)
+{
+    if (page == nullptr) return;
+    m_Pages.append(page);
+    m_Tabs->addTab(page, title);
+    ShowDeviceInPages();
+}
+
+CVD_DeviceDataReference MainWindow::SelectedDevice() const
+{
+    CVD_DeviceDataReference device;
+    QUPnPDevice*            record = RecordOf(ui->treeWidget->currentItem());
+    if (record == nullptr || m_CtrlPoint == nullptr || record->m_UUID.isEmpty()) return device;
+    if (HLY_FAILED((*m_CtrlPoint)->FindDevice(record->m_UUID.toUtf8().constData(), device))) {
+        return CVD_DeviceDataReference();
+    }
+    return device;
+}
+
+void MainWindow::ShowDeviceInPages()
+{
+    CVD_DeviceDataReference device = SelectedDevice();
+    bool                    any    = false;
+    for (DevicePage* page : m_Pages) {
+        bool applies = !device.IsNull() && page->AppliesTo(device);
+        m_Tabs->setTabVisible(m_Tabs->indexOf(page), applies);
+        page->ShowDevice(applies ? device : CVD_DeviceDataReference());
+        any = any || applies;
+    }
+    m_Tabs->setVisible(any);
 }
 
 void MainWindow::StopEngine()
@@ -132,6 +174,7 @@ void MainWindow::SlotItemSelectionChanged()
         ui->lineEditManufacturer->setText(QString());
         ui->textEditDescription->setPlainText(QString());
     }
+    ShowDeviceInPages();
 }
 
 void MainWindow::InsertDevice(QUPnPDevice* device)

@@ -1,6 +1,7 @@
 #ifndef MAINWINDOW_H
 #define MAINWINDOW_H
 
+#include <QList>
 #include <QMainWindow>
 #include <QRecursiveMutex>
 
@@ -12,7 +13,9 @@ namespace Ui {
 class MainWindow;
 }
 class CVD_UPnP;
+class DevicePage;
 class MyUPnPController;
+class QTabWidget;
 
 class MainWindow : public QMainWindow, public IUPnPGUI
 {
@@ -34,6 +37,11 @@ public:
     // the control point the window's engine runs, for those who watch it
     CVD_CtrlPointReference GetCtrlPoint() const { return *m_CtrlPoint; }
 
+    // Adds a tab beside the five fields; the window takes the page. The tab
+    // shows while the selected device is one the page applies to, and the
+    // page is told of every change of selection.
+    void AddDevicePage(DevicePage* page, const QString& title);
+
 public slots:
     void SlotClose();
     void SlotOpenAbout();
@@ -43,12 +51,17 @@ private:
     void StartEngine();
     void StopEngine();
     void InsertDeviceOnGuiThread(QUPnPDevice* device);
+    // the control point's record of the selected device (empty when none or gone)
+    CVD_DeviceDataReference SelectedDevice() const;
+    void ShowDeviceInPages();
 
     Ui::MainWindow*         ui;
     QRecursiveMutex*        m_Lock;
     CVD_UPnP*               m_UPnP;
     CVD_CtrlPointReference* m_CtrlPoint;
     MyUPnPController*       m_Controller;
+    QTabWidget*             m_Tabs;
+    QList<DevicePage*>      m_Pages;
 };
 
 #endif // MAINWINDOW_H
