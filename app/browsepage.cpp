@@ -337,9 +337,9 @@ void BrowsePage::SlotSearch()
 {
     if (m_Device.IsNull()) return;
     CVD_DeviceDataReference device = m_Device;
+    QString                 text   = m_Search->text();
     Clear();
     m_Device = device;
-    QString text = m_Search->text();
     m_Search->show();
     m_Search->setText(text);
     StartListing("0", text.trimmed().isEmpty() ? QString() : TitleCriteria(text.trimmed()), m_Tree->invisibleRootItem());

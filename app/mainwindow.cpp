@@ -14,9 +14,11 @@
 #include "hlylogging.h"
 
 #include "beaconryresources.h"
+#include "browsepage.h"
 #include "devicepage.h"
 #include "dialogabout.h"
 #include "myupnpcontroller.h"
+#include "rendererpage.h"
 
 // off unless logging is configured; the FINE line of each new row is what
 // bench/window-bench times against the control point's first sighting
@@ -58,6 +60,8 @@ MainWindow::MainWindow(QWidget* parent)
     ui->gridLayout_2->addWidget(m_Tabs, 1, 1);
 
     StartEngine();
+    AddDevicePage(new BrowsePage(GetCtrlPoint()), tr("Browse"));
+    AddDevicePage(new RendererPage(GetCtrlPoint()), tr("Renderer"));
 }
 
 MainWindow::~MainWindow()

@@ -84,6 +84,12 @@ public:
         : m_Total(total), m_Uuid(std::move(uuid)), m_Port(port), m_Broken(broken),
           m_Http(port, [this](const Request& r, int fd) { Serve(r, fd); }) {}
     bool Ok() const { return m_Http.Ok(); }
+    // from now on every item names this picture, served at /art, as its album art
+    void SetAlbumArt(const std::string& png)
+    {
+        std::lock_guard<std::mutex> guard(m_Lock);
+        m_Art = png;
+    }
     std::vector<std::pair<int, int>> Pages()
     {
         std::lock_guard<std::mutex> guard(m_Lock);
@@ -121,12 +127,20 @@ private:
                 m_Times.push_back(std::chrono::duration<double, std::milli>(
                                       std::chrono::steady_clock::now().time_since_epoch()).count());
             }
+            std::string art;
+            {
+                std::lock_guard<std::mutex> guard(m_Lock);
+                if (!m_Art.empty()) {
+                    art = "<upnp:albumArtURI>http://" + std::string(testnet::Env("TESTNET_PEER_ADDR")) + ":" +
+                          std::to_string(m_Port) + "/art</upnp:albumArtURI>";
+                }
+            }
             std::string didl = Text(CVD_DIDL_HEADER);
             for (int i = start; i < end; ++i) {
                 didl += "<item id=\"i" + std::to_string(i) + "\" parentID=\"c\" restricted=\"1\"><dc:title>Track " +
                         std::to_string(i) + "</dc:title><upnp:class>object.item.audioItem.musicTrack</upnp:class>"
                         "<res protocolInfo=\"http-get:*:audio/mpeg:*\" size=\"1000\">http://x/" +
-                        std::to_string(i) + ".mp3</res></item>";
+                        std::to_string(i) + ".mp3</res>" + art + "</item>";
             }
             didl += CVD_DIDL_FOOTER;
             if (m_Broken) didl = "<html><body>no directory here</body></html>";
@@ -137,6 +151,10 @@ private:
                 "</Result><NumberReturned>" + std::to_string(std::max(0, end - start)) + "</NumberReturned><TotalMatches>" +
                 std::to_string(m_Total) + "</TotalMatches><UpdateID>1</UpdateID></u:BrowseResponse></s:Body></s:Envelope>";
             SendAll(fd, Answer(200, body));
+        } else if (r.path == "/art") {
+            std::lock_guard<std::mutex> guard(m_Lock);
+            SendAll(fd, "HTTP/1.1 200 OK\r\nContent-Type: image/png\r\nContent-Length: " + std::to_string(m_Art.size()) +
+                            "\r\n\r\n" + m_Art);
         } else if (r.path == "/cut.bin") {
             // promises 100000 bytes, sends 1000 and hangs up
             SendAll(fd, "HTTP/1.1 200 OK\r\nContent-Type: application/octet-stream\r\nContent-Length: 100000\r\n\r\n" +
@@ -150,6 +168,7 @@ private:
     std::string                      m_Uuid;
     int                              m_Port;
     bool                             m_Broken;
+    std::string                      m_Art;
     std::mutex                       m_Lock;
     std::vector<std::pair<int, int>> m_Pages;
     std::vector<double>              m_Times;

@@ -50,34 +50,6 @@ std::string Sha1(const void* data, size_t size)
     return std::string((const char*)value, sizeof(value));
 }
 
-// minidlna over a tree of two folders of WAV files and one picture
-std::unique_ptr<peers::Peer> StartMinidlnaTree(std::map<std::string, std::string>& files)
-{
-    std::string dir = peers::MakeTempDir("minidlna-av");
-    if (dir.empty()) return nullptr;
-    for (const char* sub : {"/media", "/media/Jazz", "/media/Rock", "/db", "/log"}) mkdir((dir + sub).c_str(), 0755);
-    struct { const char* path; int seconds; } songs[] = {
-        {"Jazz/blue.wav", 2}, {"Jazz/green.wav", 3}, {"Rock/red.wav", 4}, {"Rock/black.wav", 2}};
-    for (auto& song : songs) {
-        peers::WriteWav(dir + "/media/" + song.path, 8000 * song.seconds);
-        files[song.path] = dir + "/media/" + song.path;
-    }
-    // a 1x1 grey JPEG (134 bytes)
-    static const unsigned char kJpeg[] = {0xff, 0xd8, 0xff, 0xe0, 0x00, 0x10, 0x4a, 0x46, 0x49, 0x46, 0x00, 0x01, 0x01, 0x01, 0x00, 0x48, 0x00, 0x48, 0x00, 0x00, 0xff, 0xdb, 0x00, 0x43, 0x00, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xc2, 0x00, 0x0b, 0x08, 0x00, 0x01, 0x00, 0x01, 0x01, 0x01, 0x11, 0x00, 0xff, 0xc4, 0x00, 0x14, 0x10, 0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0xff, 0xda, 0x00, 0x08, 0x01, 0x01, 0x00, 0x01, 0x3f, 0x10};
-    std::string picture = dir + "/media/Rock/cover.jpg";
-    std::ofstream(picture, std::ios::binary).write((const char*)kJpeg, sizeof(kJpeg));
-    files["Rock/cover.jpg"] = picture;
-    std::ofstream conf(dir + "/minidlna.conf");
-    conf << "network_interface=" << testnet::Env("TESTNET_PEER_IF") << "\nport=8202\nmedia_dir=" << dir
-         << "/media\ndb_dir=" << dir << "/db\nlog_dir=" << dir << "/log\nnotify_interval=30\n"
-         << "friendly_name=beaconry-av\nuuid=" << kServerUuid << "\ninotify=no\n";
-    conf.close();
-    pid_t pid = peers::SpawnOnPeer(dir, {"minidlnad", "-S", "-R", "-f", dir + "/minidlna.conf", "-P",
-                                         dir + "/minidlna.pid"});
-    return std::unique_ptr<peers::Peer>(new peers::Peer(pid, dir, kServerUuid, 8202));
-}
-
-
 /*----------------------------------------------------------------------
 |   fixture: an engine with a control point, a sync browser and a
 |   renderer controller on it
@@ -221,7 +193,7 @@ protected:
 TEST_F(AvPeers, MinidlnaTreeIsBrowsedSearchedAndDownloaded)
 {
     std::map<std::string, std::string> files;
-    std::unique_ptr<peers::Peer>        server = StartMinidlnaTree(files);
+    std::unique_ptr<peers::Peer>        server = peers::StartMinidlnaTree(files, kServerUuid, 8202, "beaconry-av");
     ASSERT_TRUE(server);
     CVD_DeviceDataReference device = WaitServer(kServerUuid);
     ASSERT_FALSE(device.IsNull()) << server->Log();
