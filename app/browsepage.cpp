@@ -183,15 +183,12 @@ bool BrowsePage::AppliesTo(const CVD_DeviceDataReference& device) const
 {
     if (device.IsNull()) return false;
     CVD_DeviceDataReference known;
-    if (HLY_SUCCEEDED(m_Browser->FindServer(device->GetUUID(), known))) return true;
-    // a server that came before this page did hears of us now
-    CVD_DeviceDataReference candidate = device;
-    return HLY_SUCCEEDED(m_Browser->OnDeviceAdded(candidate));
+    return pagesupport::Adopt(*m_Browser, m_Browser->FindServer(device->GetUUID(), known), device);
 }
 
 void BrowsePage::ShowDevice(const CVD_DeviceDataReference& device)
 {
-    if (!device.IsNull() && !m_Device.IsNull() && device->GetUUID() == m_Device->GetUUID()) return;
+    if (pagesupport::SameDevice(device, m_Device)) return;
     Clear();
     if (device.IsNull() || !AppliesTo(device)) return;
     m_Device = device;

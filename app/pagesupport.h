@@ -51,6 +51,20 @@ inline void CatchUp(CVD_CtrlPointReference& ctrl_point, CVD_CtrlPointListener& l
     }
 }
 
+// whether a page's listener holds the device: known already (known is the
+// lookup's result) or accepted now, when it came before the page did
+inline bool Adopt(CVD_CtrlPointListener& listener, HLY_Result known, const CVD_DeviceDataReference& device)
+{
+    if (HLY_SUCCEEDED(known)) return true;
+    CVD_DeviceDataReference candidate = device;
+    return HLY_SUCCEEDED(listener.OnDeviceAdded(candidate));
+}
+
+inline bool SameDevice(const CVD_DeviceDataReference& a, const CVD_DeviceDataReference& b)
+{
+    return !a.IsNull() && !b.IsNull() && a->GetUUID() == b->GetUUID();
+}
+
 } // namespace pagesupport
 
 #endif // PAGESUPPORT_H

@@ -142,15 +142,12 @@ bool RendererPage::AppliesTo(const CVD_DeviceDataReference& device) const
 {
     if (device.IsNull()) return false;
     CVD_DeviceDataReference known;
-    if (HLY_SUCCEEDED(m_Controller->FindRenderer(device->GetUUID(), known))) return true;
-    // a renderer that came before this page did hears of us now
-    CVD_DeviceDataReference candidate = device;
-    return HLY_SUCCEEDED(m_Controller->OnDeviceAdded(candidate));
+    return pagesupport::Adopt(*m_Controller, m_Controller->FindRenderer(device->GetUUID(), known), device);
 }
 
 void RendererPage::ShowDevice(const CVD_DeviceDataReference& device)
 {
-    if (!device.IsNull() && !m_Device.IsNull() && device->GetUUID() == m_Device->GetUUID()) return;
+    if (pagesupport::SameDevice(device, m_Device)) return;
     Clear();
     if (device.IsNull() || !AppliesTo(device)) return;
     m_Device = device;
