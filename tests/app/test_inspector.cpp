@@ -126,6 +126,10 @@ private slots:
         QVERIFY2(status->text().contains("searching on: ") && status->text().contains("10.213.0."),
                  qPrintable(status->text()));
 
+        // minidlna offers icons, fetched in the background; the light has none
+        QTRY_VERIFY_WITH_TIMEOUT(!FindItem(All(), "beaconry-minidlna")->icon(0).isNull(), 10000);
+        QVERIFY(FindItem(All(), kLightName)->icon(0).isNull());
+
         QVERIFY(Select(kLightName));
         QCOMPARE(Child<QLineEdit>(m_Window.get(), "lineEditUID")->text(), QString(kLightUuid));
         QTabWidget* tabs = Child<QTabWidget>(m_Window.get(), "tabWidgetDevice");
@@ -217,6 +221,17 @@ private slots:
                  qPrintable(result));
         QCOMPARE(Child<QTreeWidget>(play, "treeWidgetOutputs")->topLevelItemCount(), 0);
         play->close();
+
+        // LastChange: the document as sent, and beneath it the values it carries
+        QVERIFY(Child<EventsPage>(m_Window.get(), "pageEvents")->SetSubscribed(kAVTransport, true));
+        QTreeWidget* log = Child<QTreeWidget>(m_Window.get(), "treeWidgetEvents");
+        QTRY_VERIFY_WITH_TIMEOUT(!log->findItems("LastChange", Qt::MatchExactly, 2).isEmpty(), 10000);
+        QTreeWidgetItem* last_change = log->findItems("LastChange", Qt::MatchExactly, 2).first();
+        QVERIFY2(last_change->text(3).contains("<Event"), qPrintable(last_change->text(3)));
+        QVERIFY(last_change->text(3).contains("TransportState"));
+        QTreeWidgetItem* state = FindItem(log, "TransportState", 2);
+        QVERIFY(state && state->parent() == last_change);
+        QCOMPARE(state->text(3), QString("STOPPED"));
     }
 
     void descriptionTabShowsTheDocumentsAsSent()
