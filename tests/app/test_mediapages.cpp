@@ -211,6 +211,7 @@ private slots:
         QVERIFY2(res->text(1).contains(":audio/"), qPrintable(res->text(1)));
         QCOMPARE(res->text(2), QString::number(info.st_size));
         QCOMPARE(res->text(3), QString("0:00:30"));
+        tabs->setCurrentWidget(browse);
         Shoot(w, "media-browse.png");
 
         // minidlna searches by title: the box is offered and finds green and red
@@ -300,6 +301,7 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(([&]() { std::lock_guard<std::mutex> g(probe.lock); return probe.volume == 37 && probe.mute == 1; }()), 10000);
 
         QTest::mouseClick(Child<QPushButton>(player, "rendererStop"), Qt::LeftButton);
+        QVERIFY(Wait(done, "Stop"));
         QTRY_COMPARE_WITH_TIMEOUT(evented_state(), QString("STOPPED"), 10000);
         for (const char* action : {"Pause", "Seek", "SetVolume", "SetMute", "Stop"}) {
             bool ok = false;
