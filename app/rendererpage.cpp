@@ -121,6 +121,13 @@ RendererPage::RendererPage(CVD_CtrlPointReference ctrl_point, QWidget* parent)
     connect(m_Pause, &QPushButton::clicked, this, &RendererPage::SlotPause);
     connect(m_Stop, &QPushButton::clicked, this, &RendererPage::SlotStop);
     connect(m_Position, &QSlider::sliderReleased, this, &RendererPage::SlotSeek);
+    connect(m_Position, &QSlider::actionTriggered, this, [this](int action) {
+        // clicks on the groove and keys move the handle without a drag; the
+        // value changes after this signal, so seek once it has
+        if (action != QAbstractSlider::SliderMove && action != QAbstractSlider::SliderNoAction) {
+            QTimer::singleShot(0, this, &RendererPage::SlotSeek);
+        }
+    });
     connect(m_Volume, &QSlider::sliderReleased, this, &RendererPage::SlotVolume);
     connect(m_Volume, &QSlider::valueChanged, this, [this]() {
         if (!m_Volume->isSliderDown()) SlotVolume(); // keys and clicks on the groove
