@@ -21,12 +21,15 @@
 #include <signal.h>
 #include <sys/stat.h>
 
+#include "appsupport.h"
 #include "browsepage.h"
 #include "fake_media_server.h"
 #include "mainwindow.h"
 #include "qupnpdevice.h"
 #include "peers.h"
 #include "rendererpage.h"
+
+using appsupport::Child;
 
 namespace {
 
@@ -40,13 +43,6 @@ const char* kRendererName = "beaconry-media-renderer";
 bool PeersAvailable()
 {
     return testnet::Inside() && system("command -v minidlnad >/dev/null && command -v gmediarender >/dev/null") == 0;
-}
-
-template <typename T> T* Child(QObject* parent, const char* name)
-{
-    T* child = parent->findChild<T*>(name);
-    if (child == nullptr) qFatal("missing child %s", name);
-    return child;
 }
 
 QTreeWidgetItem* Find(QTreeWidgetItem* parent, const QString& title)
