@@ -1,8 +1,9 @@
 #include "browsepage.h"
 
+#include <cstring>
+#include <functional>
+
 #include <QFormLayout>
-#include <QHBoxLayout>
-#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -205,6 +206,7 @@ CVD_MediaObject* BrowsePage::ObjectOf(QTreeWidgetItem* row) const
 
 void BrowsePage::Clear()
 {
+    m_Generation++;
     m_Listings.clear();
     m_Tree->clear();
     m_Objects.clear();
@@ -417,7 +419,11 @@ QMenu* BrowsePage::ContextMenuFor(QTreeWidgetItem* row)
         QString uuid = renderer.first;
         QAction* action = play_on->addAction(ToQString(renderer.second->GetFriendlyName()));
         action->setData(uuid);
-        connect(action, &QAction::triggered, this, [this, item, uuid]() { PlayOn(item, uuid); });
+        // the objects go when the tree is cleared: a menu from before is stale
+        quintptr generation = m_Generation;
+        connect(action, &QAction::triggered, this, [this, item, uuid, generation]() {
+            if (generation == m_Generation) PlayOn(item, uuid);
+        });
     }
     play_on->setEnabled(!play_on->isEmpty());
     return menu;

@@ -95,6 +95,7 @@ private:
     std::vector<ObjectList>              m_Objects; // keep the rows' objects
     quintptr                             m_ArtToken = 0;
     quintptr                             m_SearchToken = 0;
+    quintptr                             m_Generation  = 0; // bumped whenever the tree is cleared
     std::map<QString, CVD_DeviceDataReference> m_Renderers; // by UUID
 
     QLineEdit*    m_Search;

@@ -1,7 +1,8 @@
 #include "rendererpage.h"
 
+#include <algorithm>
+
 #include <QCheckBox>
-#include <QFormLayout>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
