@@ -28,6 +28,7 @@ public:
 private:
     void OnEvents(const QList<EventRecord>& events);
     void ApplyFilter();
+    void Filter(QTreeWidgetItem* item);
 
     CVD_CtrlPointReference  m_CtrlPoint;
     CVD_DeviceDataReference m_Device;
