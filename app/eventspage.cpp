@@ -74,6 +74,7 @@ void EventsPage::ShowDevice(const CVD_DeviceDataReference& device)
         }
     }
     m_Filling = false;
+    ApplyFilter();
 }
 
 bool EventsPage::SetSubscribed(const QString& service_id, bool subscribed)
@@ -98,8 +99,10 @@ void EventsPage::OnEvents(const QList<EventRecord>& events)
     QTreeWidgetItem*        last_change = nullptr;
     QList<QTreeWidgetItem*> added;
     for (const EventRecord& event : events) {
-        QStringList row = {event.m_Time.toString("HH:mm:ss.zzz"), event.m_ServiceId, event.m_Variable, event.m_Value,
-                           QString::number(event.m_Seq)};
+        // one line per row (the rows are of one height); the value as sent in its tool tip
+        QString     line = QString(event.m_Value).replace('\r', ' ').replace('\n', ' ');
+        QStringList row  = {event.m_Time.toString("HH:mm:ss.zzz"), event.m_ServiceId, event.m_Variable, line,
+                            QString::number(event.m_Seq)};
         QTreeWidgetItem* item = nullptr;
         if (event.m_FromLastChange && last_change != nullptr) {
             item = new QTreeWidgetItem(last_change, row);
@@ -109,6 +112,7 @@ void EventsPage::OnEvents(const QList<EventRecord>& events)
         }
         if (event.m_Variable == "LastChange") last_change = item;
         item->setToolTip(kColumnValue, event.m_Value.left(2000));
+        item->setData(0, Qt::UserRole, event.m_DeviceUUID);
         if (item->parent() == nullptr) added.append(item);
     }
     // once their LastChange children are in
@@ -119,6 +123,12 @@ void EventsPage::OnEvents(const QList<EventRecord>& events)
 
 void EventsPage::Filter(QTreeWidgetItem* item)
 {
+    // the shown device's events, those that match the filter text
+    QString device = m_Device.IsNull() ? QString() : DeviceWatch::ToQString(m_Device->GetUUID());
+    if (item->data(0, Qt::UserRole).toString() != device) {
+        item->setHidden(true);
+        return;
+    }
     QString text  = m_Filter->text();
     bool    shown = text.isEmpty();
     for (int c = kColumnService; c <= kColumnValue && !shown; c++) shown = item->text(c).contains(text, Qt::CaseInsensitive);

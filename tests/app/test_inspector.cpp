@@ -190,12 +190,12 @@ private slots:
         QCheckBox* target = Child<QCheckBox>(set, "input_newTargetValue");
         target->setChecked(true);
         QVERIFY2(Run(set).startsWith("OK (round trip "), qPrintable(Child<QLabel>(set, "labelResult")->text()));
+        Shot("pageServices", "invoke", set);
         set->close();
 
         InvokeDialog* get = Open(kSwitchPower, "GetStatus");
         QVERIFY(Run(get).startsWith("OK"));
         QCOMPARE(Output(get, "ResultStatus"), QString("1"));
-        Shot("pageServices", "invoke", get);
         get->close();
 
         // the change arrives as an event with the next SEQ, and updates the services tab
@@ -209,10 +209,14 @@ private slots:
         Shot("pageServices", "services");
         Shot("pageEvents", "events");
 
-        // the filter hides what does not match
+        // the filter hides what does not match, and the log shows the selected device's events
         Child<QLineEdit>(m_Window.get(), "lineEditEventFilter")->setText("LoadLevel");
         QVERIFY(on->isHidden());
         Child<QLineEdit>(m_Window.get(), "lineEditEventFilter")->setText("");
+        QVERIFY(!on->isHidden());
+        QVERIFY(Select(kRendererName));
+        QVERIFY(on->isHidden());
+        QVERIFY(Select(kLightName));
         QVERIFY(!on->isHidden());
         QVERIFY(events->SetSubscribed(kSwitchPower, false));
     }
@@ -249,6 +253,7 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(!log->findItems("LastChange", Qt::MatchExactly, 2).isEmpty(), 10000);
         QTreeWidgetItem* last_change = log->findItems("LastChange", Qt::MatchExactly, 2).first();
         QVERIFY2(last_change->text(3).contains("<Event"), qPrintable(last_change->text(3)));
+        QVERIFY(!last_change->isHidden());
         QVERIFY(last_change->text(3).contains("TransportState"));
         QTreeWidgetItem* state = FindItem(log, "TransportState", 2);
         QVERIFY(state && state->parent() == last_change);
