@@ -3,35 +3,28 @@
 // SSDP on every interface: in tests, run it inside scripts/testnet.
 
 #include <cstdio>
-#include <cstring>
 
 #include "CvdUPnP.h"
 #include "hlysystem.h"
 #include "myupnpcontroller.h"
 
+#include "beaconrycli.h"
+
 namespace {
 // devices answer a search within its MX; the first ones are in by then
 const HLY_Int64 DISCOVERY_WAIT_MS = 2000;
 
-void Usage(FILE* out)
-{
-    fprintf(out, "usage: beaconry-console [--help]\n"
-                 "Finds the UPnP media servers and renderers of the network and reads commands\n"
-                 "from standard input (\"help\" lists them) until \"quit\", \"exit\" or its end.\n");
-}
+const char* const kUsage =
+    "usage: beaconry-console [--help] [--version]\n"
+    "Finds the UPnP media servers and renderers of the network and reads commands\n"
+    "from standard input (\"help\" lists them) until \"quit\", \"exit\" or its end.\n";
 } // namespace
 
 int main(int argc, char** argv)
 {
-    for (int i = 1; i < argc; ++i) {
-        if (strcmp(argv[i], "--help") == 0 || strcmp(argv[i], "-h") == 0) {
-            Usage(stdout);
-            return 0;
-        }
-        fprintf(stderr, "beaconry-console: unknown option %s\n", argv[i]);
-        Usage(stderr);
-        return 2;
-    }
+    // answered before the engine starts: nothing is sent for --help or --version
+    BeaconryCli cli("beaconry-console", kUsage);
+    for (int i = 1; i < argc; ++i) return cli.Unknown(argv[i]);
 
     CVD_UPnP*               upnp       = new CVD_UPnP();
     CVD_CtrlPointReference* ctrl_point = new CVD_CtrlPointReference(new CVD_CtrlPoint("upnp:rootdevice"));
