@@ -26,7 +26,11 @@ EventsPage::EventsPage(CVD_CtrlPointReference ctrl_point, DeviceWatch* watch, QW
     m_Filter->setClearButtonEnabled(true);
     m_Log->setObjectName("treeWidgetEvents");
     m_Log->setHeaderLabels({tr("Time"), tr("Service"), tr("Variable"), tr("Value"), tr("SEQ")});
-    m_Log->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    // fixed widths and rows: measuring every row's text on each event stalls
+    // the GUI thread once thousands are logged
+    m_Log->setUniformRowHeights(true);
+    m_Log->header()->setSectionResizeMode(QHeaderView::Interactive);
+    for (int column : {kColumnTime, kColumnService, kColumnVariable}) m_Log->setColumnWidth(column, 130);
     QVBoxLayout* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(m_Services);
@@ -70,6 +74,7 @@ void EventsPage::ShowDevice(const CVD_DeviceDataReference& device)
         }
     }
     m_Filling = false;
+    ApplyFilter();
 }
 
 bool EventsPage::SetSubscribed(const QString& service_id, bool subscribed)
@@ -91,10 +96,13 @@ bool EventsPage::SetSubscribed(const QString& service_id, bool subscribed)
 
 void EventsPage::OnEvents(const QList<EventRecord>& events)
 {
-    QTreeWidgetItem* last_change = nullptr;
+    QTreeWidgetItem*        last_change = nullptr;
+    QList<QTreeWidgetItem*> added;
     for (const EventRecord& event : events) {
-        QStringList row = {event.m_Time.toString("HH:mm:ss.zzz"), event.m_ServiceId, event.m_Variable, event.m_Value,
-                           QString::number(event.m_Seq)};
+        // one line per row (the rows are of one height); the value as sent in its tool tip
+        QString     line = QString(event.m_Value).replace('\r', ' ').replace('\n', ' ');
+        QStringList row  = {event.m_Time.toString("HH:mm:ss.zzz"), event.m_ServiceId, event.m_Variable, line,
+                            QString::number(event.m_Seq)};
         QTreeWidgetItem* item = nullptr;
         if (event.m_FromLastChange && last_change != nullptr) {
             item = new QTreeWidgetItem(last_change, row);
@@ -105,23 +113,33 @@ void EventsPage::OnEvents(const QList<EventRecord>& events)
         if (event.m_Variable == "LastChange") last_change = item;
         item->setToolTip(kColumnValue, event.m_Value.left(2000));
         item->setData(0, Qt::UserRole, event.m_DeviceUUID);
+        if (item->parent() == nullptr) added.append(item);
     }
+    // once their LastChange children are in
+    for (QTreeWidgetItem* item : added) Filter(item);
     while (m_Log->topLevelItemCount() > kMaxLogRows) delete m_Log->takeTopLevelItem(0);
-    ApplyFilter();
-    m_Log->scrollToBottom();
+    if (isVisible()) m_Log->scrollToBottom();
+}
+
+void EventsPage::Filter(QTreeWidgetItem* item)
+{
+    // the shown device's events, those that match the filter text
+    QString device = m_Device.IsNull() ? QString() : DeviceWatch::ToQString(m_Device->GetUUID());
+    if (item->data(0, Qt::UserRole).toString() != device) {
+        item->setHidden(true);
+        return;
+    }
+    QString text  = m_Filter->text();
+    bool    shown = text.isEmpty();
+    for (int c = kColumnService; c <= kColumnValue && !shown; c++) shown = item->text(c).contains(text, Qt::CaseInsensitive);
+    for (int k = 0; k < item->childCount() && !shown; k++) {
+        shown = item->child(k)->text(kColumnVariable).contains(text, Qt::CaseInsensitive) ||
+                item->child(k)->text(kColumnValue).contains(text, Qt::CaseInsensitive);
+    }
+    item->setHidden(!shown);
 }
 
 void EventsPage::ApplyFilter()
 {
-    QString text = m_Filter->text();
-    for (int i = 0; i < m_Log->topLevelItemCount(); i++) {
-        QTreeWidgetItem* item  = m_Log->topLevelItem(i);
-        bool             shown = text.isEmpty();
-        for (int c = kColumnService; c <= kColumnValue && !shown; c++) shown = item->text(c).contains(text, Qt::CaseInsensitive);
-        for (int k = 0; k < item->childCount() && !shown; k++) {
-            shown = item->child(k)->text(kColumnVariable).contains(text, Qt::CaseInsensitive) ||
-                    item->child(k)->text(kColumnValue).contains(text, Qt::CaseInsensitive);
-        }
-        item->setHidden(!shown);
-    }
+    for (int i = 0; i < m_Log->topLevelItemCount(); i++) Filter(m_Log->topLevelItem(i));
 }

@@ -10,7 +10,7 @@ class QTreeWidget;
 class QTreeWidgetItem;
 
 // Subscription per service of the selected device (a check box each) and
-// a live log of every event received, filtered by a text; a LastChange row
+// a live log of the events it sent, filtered by a text; a LastChange row
 // shows the document as sent and, beneath it, the values it carries.
 class EventsPage : public DevicePage
 {
@@ -28,6 +28,7 @@ public:
 private:
     void OnEvents(const QList<EventRecord>& events);
     void ApplyFilter();
+    void Filter(QTreeWidgetItem* item);
 
     CVD_CtrlPointReference  m_CtrlPoint;
     CVD_DeviceDataReference m_Device;

@@ -9,6 +9,7 @@
 #include <QMenuBar>
 #include <QMetaObject>
 #include <QStatusBar>
+#include <QStyle>
 #include <QTabWidget>
 #include <QThread>
 #include <QTime>
@@ -42,6 +43,10 @@ HLY_SET_LOCAL_LOGGER("beaconry.app.window")
 // start a thread per icon nor queue without end
 static const int kMaxIconFetches = 4;
 static const int kMaxIconQueue   = 2048;
+// devices kept in the list of all devices: those that left stay listed, so
+// made-up devices coming and going must not grow it without end (the
+// oldest that left go first)
+static const int kMaxListedDevices = 4096;
 // an icon larger than this is no list icon
 static const HLY_Size kMaxIconBytes = 256 * 1024;
 // a device added by its URL does not announce itself: its record is kept
@@ -225,6 +230,7 @@ void MainWindow::OnDeviceAdded(const DeviceSnapshot& device)
 {
     QTreeWidgetItem* item = m_AllItems.value(device.m_UUID);
     if (item == nullptr) {
+        if (m_AllItems.size() >= kMaxListedDevices && !DropOldestLeft()) return;
         QTreeWidgetItem* parent = m_AllItems.value(device.m_ParentUUID);
         item = parent ? new QTreeWidgetItem(parent) : new QTreeWidgetItem(m_AllTree);
         if (parent) parent->setExpanded(true);
@@ -239,11 +245,34 @@ void MainWindow::OnDeviceAdded(const DeviceSnapshot& device)
     item->setToolTip(0, device.m_DeviceType);
     if (m_Icons.contains(device.m_UUID)) {
         item->setIcon(0, m_Icons.value(device.m_UUID));
-    } else if (!device.m_IconUrl.isEmpty()) {
-        FetchIcon(device.m_UUID, device.m_IconUrl);
+    } else {
+        // until (unless) the device's own arrives
+        item->setIcon(0, DefaultIcon());
+        if (!device.m_IconUrl.isEmpty()) FetchIcon(device.m_UUID, device.m_IconUrl);
     }
     if (item == m_AllTree->currentItem()) OnAllSelectionChanged();
     UpdateStatus();
+}
+
+bool MainWindow::DropOldestLeft()
+{
+    for (int i = 0; i < m_AllTree->topLevelItemCount(); i++) {
+        QTreeWidgetItem* item = m_AllTree->topLevelItem(i);
+        if (!item->data(0, kLeftRole).toBool()) continue;
+        // the root and the embedded devices beneath it
+        QList<QTreeWidgetItem*> subtree = {item};
+        for (int k = 0; k < subtree.size(); k++) {
+            for (int c = 0; c < subtree[k]->childCount(); c++) subtree.append(subtree[k]->child(c));
+        }
+        for (QTreeWidgetItem* gone : subtree) {
+            QString uuid = gone->data(0, kUuidRole).toString();
+            m_AllItems.remove(uuid);
+            m_Icons.remove(uuid);
+        }
+        delete m_AllTree->takeTopLevelItem(i);
+        return true;
+    }
+    return false;
 }
 
 void MainWindow::OnDeviceRemoved(const QString& uuid)
@@ -261,9 +290,11 @@ void MainWindow::OnDeviceRemoved(const QString& uuid)
 void MainWindow::OnAllSelectionChanged()
 {
     if (VisibleTree() != m_AllTree) return;
-    QMutexLocker<QRecursiveMutex> lock(m_Lock);
-    QTreeWidgetItem*              item = m_AllTree->currentItem();
-    ShowFields(item ? item->data(0, kFactsRole).toStringList() : QStringList());
+    {
+        QMutexLocker<QRecursiveMutex> lock(m_Lock);
+        QTreeWidgetItem*              item = m_AllTree->currentItem();
+        ShowFields(item ? item->data(0, kFactsRole).toStringList() : QStringList());
+    }
     ShowDeviceInPages();
 }
 
@@ -302,6 +333,7 @@ void MainWindow::AddDeviceByUrl(const QString& text)
     auto answer = [this, ctrl_point, url, text](HLY_Result result, int status, const HLY_String* body,
                                                 const HLY_HttpRequestContext& context) {
         QString message;
+        bool    inspecting = false;
         if (HLY_FAILED(result) || body == nullptr) {
             message = tr("Could not read %1 (error %2)").arg(text).arg(result);
         } else if (status != 200) {
@@ -316,11 +348,18 @@ void MainWindow::AddDeviceByUrl(const QString& text)
                                                             HLY_TimeInterval(kAddedDeviceLeaseSeconds)))) {
                 message = tr("Could not inspect the device at %1").arg(text);
             } else {
-                message = tr("Inspecting \"%1\" at %2").arg(ToQString(root->GetFriendlyName()), text);
+                message    = tr("Inspecting \"%1\" at %2").arg(ToQString(root->GetFriendlyName()), text);
+                inspecting = true;
             }
         }
-        QMetaObject::invokeMethod(this, [this, message]() { ui->statusBar->showMessage(message); },
-                                  Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this,
+            [this, message, inspecting]() {
+                ui->statusBar->showMessage(message);
+                // it need not be a media device: show it where every device is
+                if (inspecting) m_ShowAll->setChecked(true);
+            },
+            Qt::QueuedConnection);
     };
     CVD_CtrlPointLimits limits = ctrl_point->GetLimits();
     if (HLY_FAILED(m_Fetches->StartTask(new FetchTask(ctrl_point, url, limits.m_MaxDescriptionSize, answer)))) {
@@ -370,6 +409,11 @@ void MainWindow::FetchNextIcons()
         }
         m_IconFetches++;
     }
+}
+
+QIcon MainWindow::DefaultIcon() const
+{
+    return style()->standardIcon(QStyle::SP_ComputerIcon);
 }
 
 void MainWindow::SetIcon(const QString& uuid, const QIcon& icon)
@@ -439,6 +483,13 @@ void MainWindow::SlotOpenAbout()
 
 void MainWindow::SlotItemSelectionChanged()
 {
+    ShowSelectedRecord();
+    // outside the lock: engine threads take it while they hold the control point's
+    ShowDeviceInPages();
+}
+
+void MainWindow::ShowSelectedRecord()
+{
     QMutexLocker<QRecursiveMutex> lock(m_Lock);
     QUPnPDevice* device = RecordOf(ui->treeWidget->currentItem());
     if (device) {
@@ -459,7 +510,6 @@ void MainWindow::SlotItemSelectionChanged()
         ui->lineEditManufacturer->setText(QString());
         ui->textEditDescription->setPlainText(QString());
     }
-    ShowDeviceInPages();
 }
 
 void MainWindow::InsertDevice(QUPnPDevice* device)

@@ -67,6 +67,7 @@ private:
     void StartEngine();
     void StopEngine();
     void InsertDeviceOnGuiThread(QUPnPDevice* device);
+    void ShowSelectedRecord();
     // the control point's record of the selected device (empty when none or gone)
     CVD_DeviceDataReference SelectedDevice() const;
     void ShowDeviceInPages();
@@ -76,6 +77,8 @@ private:
     void ShowAllDevices(bool all);
     void OnDeviceAdded(const DeviceSnapshot& device);
     void OnDeviceRemoved(const QString& uuid);
+    // makes room in the list of all devices; false when no device has left
+    bool DropOldestLeft();
     void OnAllSelectionChanged();
     void ShowFields(const QStringList& facts);
     void AskDeviceUrl();
@@ -84,6 +87,8 @@ private:
     void FetchIcon(const QString& uuid, const QString& url);
     void FetchNextIcons();
     void SetIcon(const QString& uuid, const QIcon& icon);
+    // the list's icon for a device without one of its own
+    QIcon DefaultIcon() const;
 
     void UpdateStatus();
 

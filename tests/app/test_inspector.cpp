@@ -7,6 +7,7 @@
 #include <QLineEdit>
 #include <QSpinBox>
 #include <QStatusBar>
+#include <QStyle>
 #include <QPlainTextEdit>
 #include <QTabWidget>
 #include <QTreeWidget>
@@ -90,6 +91,20 @@ class TestInspector : public QObject
         return result->text();
     }
 
+    // with INSPECTOR_SHOTS=DIR (scripts/inspector-shots) the tab, or the
+    // dialog, is saved as DIR/inspector-NAME.png
+    void Shot(const char* page, const char* name, QWidget* dialog = nullptr)
+    {
+        QString dir = qEnvironmentVariable("INSPECTOR_SHOTS");
+        if (dir.isEmpty()) return;
+        QTabWidget* tabs = Child<QTabWidget>(m_Window.get(), "tabWidgetDevice");
+        tabs->setCurrentWidget(Child<QWidget>(m_Window.get(), page));
+        QTest::qWait(300);
+        QWidget* shown = dialog ? dialog : m_Window.get();
+        QString  path  = dir + "/inspector-" + name + ".png";
+        if (!shown->grab().save(path)) qWarning("cannot write %s", qPrintable(path));
+    }
+
     static QString Output(InvokeDialog* dialog, const char* name)
     {
         QTreeWidgetItem* item = FindItem(Child<QTreeWidget>(dialog, "treeWidgetOutputs"), name);
@@ -126,9 +141,12 @@ private slots:
         QVERIFY2(status->text().contains("searching on: ") && status->text().contains("10.213.0."),
                  qPrintable(status->text()));
 
-        // minidlna offers icons, fetched in the background; the light has none
-        QTRY_VERIFY_WITH_TIMEOUT(!FindItem(All(), "beaconry-minidlna")->icon(0).isNull(), 10000);
-        QVERIFY(FindItem(All(), kLightName)->icon(0).isNull());
+        // minidlna offers icons, fetched in the background; the light has
+        // none and keeps the default one
+        QImage standard = m_Window->style()->standardIcon(QStyle::SP_ComputerIcon).pixmap(16).toImage();
+        auto   image    = [&](const char* name) { return FindItem(All(), name)->icon(0).pixmap(16).toImage(); };
+        QTRY_VERIFY_WITH_TIMEOUT(!image("beaconry-minidlna").isNull() && image("beaconry-minidlna") != standard, 10000);
+        QCOMPARE(image(kLightName), standard);
 
         QVERIFY(Select(kLightName));
         QCOMPARE(Child<QLineEdit>(m_Window.get(), "lineEditUID")->text(), QString(kLightUuid));
@@ -172,6 +190,7 @@ private slots:
         QCheckBox* target = Child<QCheckBox>(set, "input_newTargetValue");
         target->setChecked(true);
         QVERIFY2(Run(set).startsWith("OK (round trip "), qPrintable(Child<QLabel>(set, "labelResult")->text()));
+        Shot("pageServices", "invoke", set);
         set->close();
 
         InvokeDialog* get = Open(kSwitchPower, "GetStatus");
@@ -187,11 +206,17 @@ private slots:
         QVERIFY(on->text(4).toUInt() >= 1);
         QTreeWidgetItem* status = FindItem(Child<QTreeWidget>(m_Window.get(), "treeWidgetServices"), "Status");
         QCOMPARE(status->text(2), QString("1"));
+        Shot("pageServices", "services");
+        Shot("pageEvents", "events");
 
-        // the filter hides what does not match
+        // the filter hides what does not match, and the log shows the selected device's events
         Child<QLineEdit>(m_Window.get(), "lineEditEventFilter")->setText("LoadLevel");
         QVERIFY(on->isHidden());
         Child<QLineEdit>(m_Window.get(), "lineEditEventFilter")->setText("");
+        QVERIFY(!on->isHidden());
+        QVERIFY(Select(kRendererName));
+        QVERIFY(on->isHidden());
+        QVERIFY(Select(kLightName));
         QVERIFY(!on->isHidden());
         QVERIFY(events->SetSubscribed(kSwitchPower, false));
     }
@@ -228,6 +253,7 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(!log->findItems("LastChange", Qt::MatchExactly, 2).isEmpty(), 10000);
         QTreeWidgetItem* last_change = log->findItems("LastChange", Qt::MatchExactly, 2).first();
         QVERIFY2(last_change->text(3).contains("<Event"), qPrintable(last_change->text(3)));
+        QVERIFY(!last_change->isHidden());
         QVERIFY(last_change->text(3).contains("TransportState"));
         QTreeWidgetItem* state = FindItem(log, "TransportState", 2);
         QVERIFY(state && state->parent() == last_change);
@@ -249,6 +275,9 @@ private slots:
         documents->setCurrentIndex(1);
         QVERIFY(text->toPlainText().contains("<scpd"));
         QVERIFY(text->toPlainText().contains("<name>SetTarget</name>"));
+        documents->setCurrentIndex(0);
+        Shot("pageDescription", "description");
+        documents->setCurrentIndex(1);
         QString path = QDir::temp().filePath("inspector-scpd.xml");
         QVERIFY(Child<DescriptionPage>(m_Window.get(), "pageDescription")->SaveTo(path));
         QFile saved(path);
