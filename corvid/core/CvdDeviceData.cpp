@@ -590,6 +590,8 @@ HLY_Result CVD_DeviceData::SetDescription(CVD_DeviceDataReference&      root_dev
         } else {
             res = ParseDevice(root_device, device, context, 1);
         }
+        // kept as the device sent it, for those who inspect devices
+        if (HLY_SUCCEEDED(res)) root_device->m_RawDescription = description;
 
         root_device->m_ConfigId = 0;
         HLY_String config_id;

@@ -130,6 +130,9 @@ public:
     const HLY_Array<CVD_Service*>& GetServices() const { return m_Services; }
     const HLY_Array<CVD_DeviceDataReference>& GetEmbeddedDevices() const { return m_EmbeddedDevices; }
     const HLY_Array<CVD_DeviceIcon>& GetIcons() const { return m_Icons; }
+    // the description document as the device sent it (root devices a
+    // control point read; empty otherwise)
+    const HLY_String& GetRawDescription() const { return m_RawDescription; }
     HLY_UInt32 GetBootId() const { return m_BootId; }
     HLY_UInt32 GetNextBootId() const { return m_NextBootId; }
     HLY_UInt32 GetConfigId() const { return m_ConfigId; }
@@ -210,6 +213,7 @@ protected:
     HLY_Array<CVD_DeviceIcon>          m_Icons;
     HLY_IpAddress                      m_LocalIfaceIp;
     HLY_String                         m_Representation;
+    HLY_String                         m_RawDescription;
     HLY_UInt32                         m_BootId;
     HLY_UInt32                         m_NextBootId;
     HLY_UInt32                         m_ConfigId;

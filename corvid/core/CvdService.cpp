@@ -99,6 +99,7 @@ void CVD_Service::Cleanup()
     m_ActionDescs.Clear();
     for (HLY_List<CVD_StateVariable*>::Iterator it = m_StateVars.GetFirstItem(); it; ++it) delete *it;
     m_StateVars.Clear();
+    m_RawSCPD = "";
     HLY_AutoLock lock(m_Lock);
     m_StateVarsChanged.Clear();
     m_StateVarsToPublish.Clear();
@@ -169,6 +170,7 @@ HLY_Result CVD_Service::SetSCPDXML(const char* scpd)
         HLY_LOG_FATAL("Failed to parse scpd: %s", scpd);
         return HLY_FAILURE;
     }
+    m_RawSCPD = scpd;
     return HLY_SUCCESS;
 }
 

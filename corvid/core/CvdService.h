@@ -96,6 +96,8 @@ public:
     // description documents
     HLY_Result SetSCPDXML(const char* xml);
     HLY_Result GetSCPDXML(HLY_String& xml);
+    // the last document SetSCPDXML accepted, as it was given
+    const HLY_String& GetRawSCPD() const { return m_RawSCPD; }
     HLY_Result GetDescription(HLY_XmlElementNode* parent, HLY_XmlElementNode** service = nullptr);
 
     // URLs
@@ -184,6 +186,7 @@ private:
     HLY_List<CVD_EventSubscriberReference> m_Subscribers;
     bool                                   m_EventingPaused;
     HLY_String                             m_LastChangeNamespace;
+    HLY_String                             m_RawSCPD;
 };
 
 /*----------------------------------------------------------------------

@@ -137,6 +137,17 @@ HLY_Result CVD_MediaBrowser::Search(CVD_DeviceDataReference& device, const char*
     return Invoke(action, userdata);
 }
 
+HLY_Result CVD_MediaBrowser::GetSearchCapabilities(CVD_DeviceDataReference& device, void* userdata)
+{
+    CVD_DeviceDataReference server;
+    HLY_CHECK_WARNING(FindServer(device->GetUUID(), server));
+    CVD_ActionReference action;
+    if (HLY_FAILED(m_CtrlPoint->CreateAction(server, CONTENT_DIRECTORY_1, "GetSearchCapabilities", action))) {
+        return HLY_ERROR_INVALID_PARAMETERS;
+    }
+    return Invoke(action, userdata);
+}
+
 HLY_Result CVD_MediaBrowser::Invoke(CVD_ActionReference& action, void* userdata)
 {
     {
@@ -164,6 +175,13 @@ HLY_Result CVD_MediaBrowser::OnActionResponse(HLY_Result result, CVD_ActionRefer
     const HLY_String& name = action->GetActionDesc().GetName();
     if (name.Compare("Browse", true) == 0) return OnBrowseResponse(result, device, action, userdata);
     if (name.Compare("Search", true) == 0) return OnSearchResponse(result, device, action, userdata);
+    if (name.Compare("GetSearchCapabilities", true) == 0 && m_Delegate) {
+        HLY_String caps;
+        bool ok = HLY_SUCCEEDED(result) && action->GetErrorCode() == 0 &&
+                  HLY_SUCCEEDED(action->GetArgumentValue("SearchCaps", caps));
+        m_Delegate->OnGetSearchCapabilitiesResult(ok ? HLY_SUCCESS : HLY_FAILURE, device, ok ? caps.GetChars() : "",
+                                                  userdata);
+    }
     return HLY_SUCCESS;
 }
 

@@ -30,6 +30,9 @@ public:
     virtual void OnMediaServerStateVariablesChanged(CVD_Service* /*service*/, HLY_List<CVD_StateVariable*>* /*vars*/) {}
     virtual void OnBrowseResult(HLY_Result /*result*/, CVD_DeviceDataReference& /*device*/, CVD_BrowseInfo* /*info*/,
                                 void* /*userdata*/) {}
+    // caps: the server's comma-separated SearchCaps ("" when it cannot search)
+    virtual void OnGetSearchCapabilitiesResult(HLY_Result /*result*/, CVD_DeviceDataReference& /*device*/,
+                                               const char* /*caps*/, void* /*userdata*/) {}
 };
 
 /*----------------------------------------------------------------------
@@ -54,6 +57,9 @@ public:
     virtual HLY_Result Search(CVD_DeviceDataReference& device, const char* container_id, const char* search_criteria,
                               HLY_UInt32 start_index, HLY_UInt32 count, const char* filter = "*",
                               void* userdata = nullptr);
+    // ContentDirectory GetSearchCapabilities; a server without the action
+    // gives HLY_ERROR_INVALID_PARAMETERS at once
+    virtual HLY_Result GetSearchCapabilities(CVD_DeviceDataReference& device, void* userdata = nullptr);
     // a snapshot of the accepted servers
     virtual HLY_List<CVD_DeviceDataReference> GetMediaServers();
     virtual HLY_Result FindServer(const char* uuid, CVD_DeviceDataReference& device);

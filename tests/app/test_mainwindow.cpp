@@ -17,12 +17,10 @@
 
 #include <dirent.h>
 
-#include "CvdHttp.h"
+#include "appsupport.h"
 #include "dialogabout.h"
-#include "hlyhttpclient.h"
 #include "hlyxml.h"
 #include "mainwindow.h"
-#include "peers.h"
 
 namespace {
 
@@ -59,16 +57,11 @@ QString Text(const HLY_XmlElementNode* device, const char* tag)
 // the runtime's plain HTTP client and XML parser
 QStringList FactsOf(const std::string& url)
 {
-    HLY_HttpRequest   request(url.c_str(), HLY_HTTP_METHOD_GET, HLY_HTTP_PROTOCOL_1_1);
-    HLY_HttpClient    client;
-    HLY_HttpResponse* response = nullptr;
-    HLY_String        body;
-    if (HLY_FAILED(client.SendRequest(request, response))) return {};
-    CVD_HttpHelper::GetBody(*response, body);
-    delete response;
+    std::string body = appsupport::HttpGet(url);
+    if (body.empty()) return {};
     HLY_XmlParser parser;
     HLY_XmlNode*  tree = nullptr;
-    if (HLY_FAILED(parser.Parse(body.GetChars(), tree)) || tree == nullptr) return {};
+    if (HLY_FAILED(parser.Parse(body.c_str(), tree)) || tree == nullptr) return {};
     const HLY_XmlElementNode* root   = tree->AsElementNode();
     const HLY_XmlElementNode* device = root ? root->GetChild("device", "*") : nullptr;
     QString                   udn    = Text(device, "UDN");
@@ -79,13 +72,9 @@ QStringList FactsOf(const std::string& url)
     return facts;
 }
 
-// the light: a root device that is neither a media server nor a renderer
 std::unique_ptr<peers::Peer> StartLight()
 {
-    std::string dir = peers::MakeTempDir("light");
-    if (dir.empty()) return nullptr;
-    pid_t pid = peers::SpawnOnPeer(dir, {CVD_LIGHT_PATH, "--name", "beaconry-light", "--uuid", kLightUuid});
-    return std::unique_ptr<peers::Peer>(new peers::Peer(pid, dir, kLightUuid, 0));
+    return appsupport::StartLight(kLightUuid, "beaconry-light");
 }
 
 bool Known(MainWindow& w, const char* uuid)
@@ -103,9 +92,7 @@ class TestMainWindow : public QObject
 private:
     template <typename T> static T* Child(QObject* parent, const char* name)
     {
-        T* child = parent->findChild<T*>(name);
-        if (child == nullptr) qFatal("missing child %s", name);
-        return child;
+        return appsupport::Child<T>(parent, name);
     }
     static QUPnPDevice* Record(const char* uuid, const char* name, const char* description = "A media server")
     {
@@ -183,14 +170,23 @@ private slots:
         QCOMPARE(Child<QAction>(&w, "actionAbout")->text(), QString("About..."));
         QMenuBar* bar = Child<QMenuBar>(&w, "menuBar");
         QList<QAction*> menus = bar->actions();
-        QCOMPARE(menus.size(), 2);
+        // File, the inspector's View, Help
+        QCOMPARE(menus.size(), 3);
         QCOMPARE(menus[0]->menu()->objectName(), QString("menuFile"));
         QCOMPARE(menus[0]->text(), QString("File"));
-        QCOMPARE(menus[1]->menu()->objectName(), QString("menuHelp"));
-        QCOMPARE(menus[1]->text(), QString("Help"));
-        QCOMPARE(menus[0]->menu()->actions(), QList<QAction*>({Child<QAction>(&w, "actionQuit")}));
-        QCOMPARE(menus[1]->menu()->actions(), QList<QAction*>({Child<QAction>(&w, "actionAbout")}));
+        QCOMPARE(menus[1]->menu()->objectName(), QString("menuView"));
+        QCOMPARE(menus[2]->menu()->objectName(), QString("menuHelp"));
+        QCOMPARE(menus[2]->text(), QString("Help"));
+        QCOMPARE(menus[0]->menu()->actions(),
+                 QList<QAction*>({Child<QAction>(&w, "actionAddDeviceByUrl"), Child<QAction>(&w, "actionQuit")}));
+        QCOMPARE(menus[1]->menu()->actions(), QList<QAction*>({Child<QAction>(&w, "actionShowAllDevices")}));
+        QCOMPARE(menus[2]->menu()->actions(), QList<QAction*>({Child<QAction>(&w, "actionAbout")}));
         QVERIFY(w.findChild<QStatusBar*>("statusBar") != nullptr);
+        // by default the media list, and no device tab until a device is selected
+        QVERIFY(!Child<QAction>(&w, "actionShowAllDevices")->isChecked());
+        QVERIFY(!tree->isHidden());
+        QVERIFY(Child<QTreeWidget>(&w, "treeWidgetAll")->isHidden());
+        QVERIFY(Child<QWidget>(&w, "tabWidgetDevice")->isHidden());
     }
 
     void slotsHaveTheirIndexes()

@@ -50,7 +50,10 @@ TEST(DeviceDescription, SamplesParseIntoTheListedRecordsAndSurviveARoundTrip)
     for (const Peer& peer : kPeers) {
         SCOPED_TRACE(peer.name);
         CVD_DeviceDataReference root;
-        ASSERT_EQ(HLY_SUCCESS, Parse(ReadSample(peer.name, "description.xml"), root, peer.description_url));
+        std::string sent = ReadSample(peer.name, "description.xml");
+        ASSERT_EQ(HLY_SUCCESS, Parse(sent, root, peer.description_url));
+        // the document itself, byte for byte, not a rewriting of the record
+        EXPECT_EQ(sent, S(root->GetRawDescription()));
 
         std::vector<std::string> expected, got;
         std::istringstream       tsv(ReadSample(peer.name, "services.tsv"));

@@ -49,6 +49,11 @@ TEST(ServiceDescription, SampleScpdsParseAndSurviveARoundTrip)
         std::string xml = ReadSample(sample[0], sample[1]);
         CVD_Service service(&device, "urn:x:service:S:1", "id");
         ASSERT_EQ(HLY_SUCCESS, service.SetSCPDXML(xml.c_str()));
+        EXPECT_EQ(xml, std::string(service.GetRawSCPD()));
+        // a refused document leaves the raw text of none behind it
+        EXPECT_NE(HLY_SUCCESS, service.SetSCPDXML("<scpd"));
+        EXPECT_EQ("", std::string(service.GetRawSCPD()));
+        ASSERT_EQ(HLY_SUCCESS, service.SetSCPDXML(xml.c_str()));
         EXPECT_EQ(Count(xml, "<action>"), service.GetActionDescs().GetItemCount());
         EXPECT_EQ(Count(xml, "<stateVariable"), service.GetStateVariables().GetItemCount());
         EXPECT_TRUE(service.IsSubscribable());

@@ -16,6 +16,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <map>
 #include <memory>
 #include <sstream>
 #include <string>
@@ -149,15 +150,49 @@ inline std::unique_ptr<Peer> StartMinidlna(const std::string& uuid, int port = 8
     return std::unique_ptr<Peer>(new Peer(pid, dir, uuid, port));
 }
 
-// gmediarender with outputs that play into nothing
+// gmediarender with outputs that play into nothing; at once, or at the pace
+// of the media (in_real_time) so that a track takes its duration
 inline std::unique_ptr<Peer> StartGmediarender(const std::string& uuid, int port = 49494,
-                                               const char* name = "beaconry-gmediarender")
+                                               const char* name = "beaconry-gmediarender", bool in_real_time = false)
 {
     std::string dir = MakeTempDir("gmediarender");
     if (dir.empty()) return nullptr;
-    pid_t pid = SpawnOnPeer(dir, {"gmediarender", "--interface-name", testnet::Env("TESTNET_PEER_IF"), "--port",
-                                  std::to_string(port), "--uuid", uuid, "--friendly-name", name, "--output", "gst",
-                                  "--gstout-audiosink", "fakesink", "--gstout-videosink", "fakesink"});
+    std::vector<std::string> sinks = {"--gstout-audiosink", "fakesink", "--gstout-videosink", "fakesink"};
+    if (in_real_time) sinks = {"--gstout-audiopipe", "fakesink sync=true", "--gstout-videopipe", "fakesink sync=true"};
+    std::vector<std::string> argv = {"gmediarender", "--interface-name", testnet::Env("TESTNET_PEER_IF"), "--port",
+                                     std::to_string(port), "--uuid", uuid, "--friendly-name", name, "--output", "gst"};
+    argv.insert(argv.end(), sinks.begin(), sinks.end());
+    pid_t pid = SpawnOnPeer(dir, argv);
+    return std::unique_ptr<Peer>(new Peer(pid, dir, uuid, port));
+}
+
+// minidlna over a tree of two folders of WAV files (2, 3, 4 and 2 seconds,
+// times seconds_scale) and one picture
+// files: relative path -> absolute path of what the server lists
+inline std::unique_ptr<Peer> StartMinidlnaTree(std::map<std::string, std::string>& files, const std::string& uuid,
+                                               int port, const std::string& name, int seconds_scale = 1)
+{
+    std::string dir = MakeTempDir("minidlna-av");
+    if (dir.empty()) return nullptr;
+    for (const char* sub : {"/media", "/media/Jazz", "/media/Rock", "/db", "/log"}) mkdir((dir + sub).c_str(), 0755);
+    struct { const char* path; int seconds; } songs[] = {
+        {"Jazz/blue.wav", 2}, {"Jazz/green.wav", 3}, {"Rock/red.wav", 4}, {"Rock/black.wav", 2}};
+    for (auto& song : songs) {
+        WriteWav(dir + "/media/" + song.path, 8000 * song.seconds * seconds_scale);
+        files[song.path] = dir + "/media/" + song.path;
+    }
+    // a 1x1 grey JPEG (134 bytes)
+    static const unsigned char kJpeg[] = {0xff, 0xd8, 0xff, 0xe0, 0x00, 0x10, 0x4a, 0x46, 0x49, 0x46, 0x00, 0x01, 0x01, 0x01, 0x00, 0x48, 0x00, 0x48, 0x00, 0x00, 0xff, 0xdb, 0x00, 0x43, 0x00, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xc2, 0x00, 0x0b, 0x08, 0x00, 0x01, 0x00, 0x01, 0x01, 0x01, 0x11, 0x00, 0xff, 0xc4, 0x00, 0x14, 0x10, 0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0xff, 0xda, 0x00, 0x08, 0x01, 0x01, 0x00, 0x01, 0x3f, 0x10};
+    std::string picture = dir + "/media/Rock/cover.jpg";
+    std::ofstream(picture, std::ios::binary).write((const char*)kJpeg, sizeof(kJpeg));
+    files["Rock/cover.jpg"] = picture;
+    std::ofstream conf(dir + "/minidlna.conf");
+    conf << "network_interface=" << testnet::Env("TESTNET_PEER_IF") << "\nport=" << port << "\nmedia_dir=" << dir
+         << "/media\ndb_dir=" << dir << "/db\nlog_dir=" << dir << "/log\nnotify_interval=30\n"
+         << "friendly_name=" << name << "\nuuid=" << uuid << "\ninotify=no\n";
+    conf.close();
+    pid_t pid = SpawnOnPeer(dir, {"minidlnad", "-S", "-R", "-f", dir + "/minidlna.conf", "-P",
+                                         dir + "/minidlna.pid"});
     return std::unique_ptr<Peer>(new Peer(pid, dir, uuid, port));
 }
 

@@ -17,6 +17,7 @@
 #include "CvdHttpServer.h"
 #include "CvdMediaController.h"
 #include "CvdSyncMediaBrowser.h"
+#include "fake_media_server.h"
 #include "hlydigest.h"
 #include "peers.h"
 
@@ -48,166 +49,6 @@ std::string Sha1(const void* data, size_t size)
     delete digest;
     return std::string((const char*)value, sizeof(value));
 }
-
-// minidlna over a tree of two folders of WAV files and one picture
-std::unique_ptr<peers::Peer> StartMinidlnaTree(std::map<std::string, std::string>& files)
-{
-    std::string dir = peers::MakeTempDir("minidlna-av");
-    if (dir.empty()) return nullptr;
-    for (const char* sub : {"/media", "/media/Jazz", "/media/Rock", "/db", "/log"}) mkdir((dir + sub).c_str(), 0755);
-    struct { const char* path; int seconds; } songs[] = {
-        {"Jazz/blue.wav", 2}, {"Jazz/green.wav", 3}, {"Rock/red.wav", 4}, {"Rock/black.wav", 2}};
-    for (auto& song : songs) {
-        peers::WriteWav(dir + "/media/" + song.path, 8000 * song.seconds);
-        files[song.path] = dir + "/media/" + song.path;
-    }
-    // a 1x1 grey JPEG (134 bytes)
-    static const unsigned char kJpeg[] = {0xff, 0xd8, 0xff, 0xe0, 0x00, 0x10, 0x4a, 0x46, 0x49, 0x46, 0x00, 0x01, 0x01, 0x01, 0x00, 0x48, 0x00, 0x48, 0x00, 0x00, 0xff, 0xdb, 0x00, 0x43, 0x00, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xc2, 0x00, 0x0b, 0x08, 0x00, 0x01, 0x00, 0x01, 0x01, 0x01, 0x11, 0x00, 0xff, 0xc4, 0x00, 0x14, 0x10, 0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0xff, 0xda, 0x00, 0x08, 0x01, 0x01, 0x00, 0x01, 0x3f, 0x10};
-    std::string picture = dir + "/media/Rock/cover.jpg";
-    std::ofstream(picture, std::ios::binary).write((const char*)kJpeg, sizeof(kJpeg));
-    files["Rock/cover.jpg"] = picture;
-    std::ofstream conf(dir + "/minidlna.conf");
-    conf << "network_interface=" << testnet::Env("TESTNET_PEER_IF") << "\nport=8202\nmedia_dir=" << dir
-         << "/media\ndb_dir=" << dir << "/db\nlog_dir=" << dir << "/log\nnotify_interval=30\n"
-         << "friendly_name=beaconry-av\nuuid=" << kServerUuid << "\ninotify=no\n";
-    conf.close();
-    pid_t pid = peers::SpawnOnPeer(dir, {"minidlnad", "-S", "-R", "-f", dir + "/minidlna.conf", "-P",
-                                         dir + "/minidlna.pid"});
-    return std::unique_ptr<peers::Peer>(new peers::Peer(pid, dir, kServerUuid, 8202));
-}
-
-/*----------------------------------------------------------------------
-|   a fake media server: the description, two SCPDs and Browse over a
-|   container of a given size
-+---------------------------------------------------------------------*/
-std::string Arg(const char* name, const char* dir, const char* var)
-{
-    return std::string("<argument><name>") + name + "</name><direction>" + dir +
-           "</direction><relatedStateVariable>" + var + "</relatedStateVariable></argument>";
-}
-std::string Var(const char* name, const char* type, bool events = false)
-{
-    return std::string("<stateVariable sendEvents=\"") + (events ? "yes" : "no") + "\"><name>" + name +
-           "</name><dataType>" + type + "</dataType></stateVariable>";
-}
-std::string ScpdOf(const std::string& actions, const std::string& vars)
-{
-    return "<?xml version=\"1.0\"?><scpd xmlns=\"urn:schemas-upnp-org:service-1-0\"><specVersion><major>1</major>"
-           "<minor>0</minor></specVersion><actionList>" + actions + "</actionList><serviceStateTable>" + vars +
-           "</serviceStateTable></scpd>";
-}
-std::string CdsScpd()
-{
-    return ScpdOf("<action><name>Browse</name><argumentList>" + Arg("ObjectID", "in", "A_ARG_TYPE_ObjectID") +
-                      Arg("BrowseFlag", "in", "A_ARG_TYPE_BrowseFlag") + Arg("Filter", "in", "A_ARG_TYPE_Filter") +
-                      Arg("StartingIndex", "in", "A_ARG_TYPE_Index") + Arg("RequestedCount", "in", "A_ARG_TYPE_Count") +
-                      Arg("SortCriteria", "in", "A_ARG_TYPE_SortCriteria") + Arg("Result", "out", "A_ARG_TYPE_Result") +
-                      Arg("NumberReturned", "out", "A_ARG_TYPE_Count") + Arg("TotalMatches", "out", "A_ARG_TYPE_Count") +
-                      Arg("UpdateID", "out", "A_ARG_TYPE_UpdateID") + "</argumentList></action>",
-                  Var("A_ARG_TYPE_ObjectID", "string") + Var("A_ARG_TYPE_BrowseFlag", "string") +
-                      Var("A_ARG_TYPE_Filter", "string") + Var("A_ARG_TYPE_Index", "ui4") +
-                      Var("A_ARG_TYPE_Count", "ui4") + Var("A_ARG_TYPE_SortCriteria", "string") +
-                      Var("A_ARG_TYPE_Result", "string") + Var("A_ARG_TYPE_UpdateID", "ui4") +
-                      Var("SystemUpdateID", "ui4", true));
-}
-std::string CmsScpd()
-{
-    return ScpdOf("<action><name>GetProtocolInfo</name><argumentList>" + Arg("Source", "out", "SourceProtocolInfo") +
-                      Arg("Sink", "out", "SinkProtocolInfo") + "</argumentList></action>",
-                  Var("SourceProtocolInfo", "string", true) + Var("SinkProtocolInfo", "string", true));
-}
-std::string Service(const char* type, const char* id, const char* scpd)
-{
-    return std::string("<service><serviceType>urn:schemas-upnp-org:service:") + type +
-           "</serviceType><serviceId>urn:upnp-org:serviceId:" + id + "</serviceId><SCPDURL>" + scpd +
-           "</SCPDURL><controlURL>/control</controlURL><eventSubURL>/event</eventSubURL></service>";
-}
-std::string XmlEscape(const std::string& text)
-{
-    HLY_String out;
-    CVD_Didl::AppendXmlEscape(out, text.c_str());
-    return Text(out);
-}
-std::string Field(const std::string& body, const std::string& name)
-{
-    size_t start = body.find("<" + name + ">");
-    if (start == std::string::npos) return "";
-    start += name.size() + 2;
-    return body.substr(start, body.find("</" + name + ">", start) - start);
-}
-
-class FakeServer
-{
-public:
-    explicit FakeServer(int total) : m_Total(total), m_Http(kFakePort, [this](const Request& r, int fd) { Serve(r, fd); }) {}
-    bool Ok() const { return m_Http.Ok(); }
-    std::vector<std::pair<int, int>> Pages()
-    {
-        std::lock_guard<std::mutex> guard(m_Lock);
-        return m_Pages;
-    }
-    std::vector<double> Times()
-    {
-        std::lock_guard<std::mutex> guard(m_Lock);
-        return m_Times;
-    }
-    std::string Location() const
-    {
-        return "http://" + std::string(testnet::Env("TESTNET_PEER_ADDR")) + ":" + std::to_string(kFakePort) + "/desc.xml";
-    }
-
-private:
-    void Serve(const Request& r, int fd)
-    {
-        if (r.path == "/desc.xml") {
-            SendAll(fd, Answer(200, RootXml(DeviceXml(kFakeUuid, "",
-                                                      Service("ContentDirectory:1", "ContentDirectory", "/cds.xml") +
-                                                          Service("ConnectionManager:1", "ConnectionManager", "/cms.xml"),
-                                                      "urn:schemas-upnp-org:device:MediaServer:1"))));
-        } else if (r.path == "/cds.xml") {
-            SendAll(fd, Answer(200, CdsScpd()));
-        } else if (r.path == "/cms.xml") {
-            SendAll(fd, Answer(200, CmsScpd()));
-        } else if (r.path == "/control") {
-            int start = atoi(Field(r.body, "StartingIndex").c_str());
-            int count = atoi(Field(r.body, "RequestedCount").c_str());
-            int end   = std::min(m_Total, start + count);
-            {
-                std::lock_guard<std::mutex> guard(m_Lock);
-                m_Pages.push_back({start, count});
-                m_Times.push_back(std::chrono::duration<double, std::milli>(
-                                      std::chrono::steady_clock::now().time_since_epoch()).count());
-            }
-            std::string didl = Text(CVD_DIDL_HEADER);
-            for (int i = start; i < end; ++i) {
-                didl += "<item id=\"i" + std::to_string(i) + "\" parentID=\"c\" restricted=\"1\"><dc:title>Track " +
-                        std::to_string(i) + "</dc:title><upnp:class>object.item.audioItem.musicTrack</upnp:class>"
-                        "<res protocolInfo=\"http-get:*:audio/mpeg:*\" size=\"1000\">http://x/" +
-                        std::to_string(i) + ".mp3</res></item>";
-            }
-            didl += CVD_DIDL_FOOTER;
-            std::string body =
-                "<?xml version=\"1.0\"?><s:Envelope xmlns:s=\"http://schemas.xmlsoap.org/soap/envelope/\" "
-                "s:encodingStyle=\"http://schemas.xmlsoap.org/soap/encoding/\"><s:Body><u:BrowseResponse "
-                "xmlns:u=\"urn:schemas-upnp-org:service:ContentDirectory:1\"><Result>" + XmlEscape(didl) +
-                "</Result><NumberReturned>" + std::to_string(std::max(0, end - start)) + "</NumberReturned><TotalMatches>" +
-                std::to_string(m_Total) + "</TotalMatches><UpdateID>1</UpdateID></u:BrowseResponse></s:Body></s:Envelope>";
-            SendAll(fd, Answer(200, body));
-        } else if (r.path == "/cut.bin") {
-            // promises 100000 bytes, sends 1000 and hangs up
-            SendAll(fd, "HTTP/1.1 200 OK\r\nContent-Type: application/octet-stream\r\nContent-Length: 100000\r\n\r\n" +
-                            std::string(1000, 'x'));
-        } else {
-            SendAll(fd, Answer(404, "<html>not here</html>"));
-        }
-    }
-
-    int                              m_Total;
-    std::mutex                       m_Lock;
-    std::vector<std::pair<int, int>> m_Pages;
-    std::vector<double>              m_Times;
-    FakeHttp                         m_Http;
-};
 
 /*----------------------------------------------------------------------
 |   fixture: an engine with a control point, a sync browser and a
@@ -352,7 +193,7 @@ protected:
 TEST_F(AvPeers, MinidlnaTreeIsBrowsedSearchedAndDownloaded)
 {
     std::map<std::string, std::string> files;
-    std::unique_ptr<peers::Peer>        server = StartMinidlnaTree(files);
+    std::unique_ptr<peers::Peer>        server = peers::StartMinidlnaTree(files, kServerUuid, 8202, "beaconry-av");
     ASSERT_TRUE(server);
     CVD_DeviceDataReference device = WaitServer(kServerUuid);
     ASSERT_FALSE(device.IsNull()) << server->Log();
@@ -416,6 +257,14 @@ TEST_F(AvPeers, MinidlnaTreeIsBrowsedSearchedAndDownloaded)
             }
             done = true;
         }
+        std::string caps;
+        void OnGetSearchCapabilitiesResult(HLY_Result r, CVD_DeviceDataReference&, const char* c, void*) override
+        {
+            std::lock_guard<std::mutex> guard(lock);
+            result = r;
+            caps   = c;
+            done   = true;
+        }
     };
     for (const SearchCase& c : searches) {
         Collector          collector;
@@ -429,6 +278,19 @@ TEST_F(AvPeers, MinidlnaTreeIsBrowsedSearchedAndDownloaded)
         std::string heard;
         for (const std::string& t : collector.titles) heard += t + ";";
         EXPECT_EQ(collector.titles.size(), c.expected) << c.criteria << ": " << heard;
+    }
+
+    // minidlna can search by class and title, which is what the window's search box asks for
+    {
+        Collector        collector;
+        CVD_MediaBrowser asker(m_CtrlPointRef, &collector);
+        asker.OnDeviceAdded(device);
+        ASSERT_EQ(asker.GetSearchCapabilities(device), HLY_SUCCESS);
+        ASSERT_TRUE(Eventually([&]() { std::lock_guard<std::mutex> g(collector.lock); return collector.done; }, 10000));
+        std::lock_guard<std::mutex> g(collector.lock);
+        EXPECT_EQ(collector.result, HLY_SUCCESS);
+        EXPECT_NE(collector.caps.find("dc:title"), std::string::npos) << collector.caps;
+        EXPECT_NE(collector.caps.find("upnp:class"), std::string::npos) << collector.caps;
     }
 
     // the downloader copies a file byte for byte; a missing one is an error
@@ -454,13 +316,15 @@ TEST_F(AvPeers, FakeServerPagesBigContainersAndBreaksDownloads)
         std::vector<std::pair<int, int>> pages;
     } cases[] = {{65, 0, 65, {{0, 30}, {30, 30}, {60, 30}}}, {65, 40, 60, {{0, 30}, {30, 30}}}};
     for (const PagingCase& c : cases) {
-        FakeServer fake(c.total);
+        FakeServer fake(c.total, kFakeUuid, kFakePort);
         ASSERT_TRUE(fake.Ok());
         CVD_SyncMediaBrowser browser(m_CtrlPointRef, false);
         CVD_DeviceDataReference device;
         ASSERT_EQ(m_CtrlPoint->InspectDevice(HLY_HttpUrl(fake.Location().c_str()), kFakeUuid, HLY_TimeInterval(1800.0)),
                   HLY_SUCCESS);
         ASSERT_TRUE(Eventually([&]() { return HLY_SUCCEEDED(browser.FindServer(kFakeUuid, device)); }, 10000));
+        // a server without the action cannot be asked what it searches
+        EXPECT_EQ(browser.GetSearchCapabilities(device), HLY_ERROR_INVALID_PARAMETERS);
         CVD_MediaObjectListReference list;
         ASSERT_EQ(browser.BrowseSync(device, "c", list, false, 0, c.max), HLY_SUCCESS);
         ASSERT_FALSE(list.IsNull());
@@ -483,7 +347,7 @@ TEST_F(AvPeers, FakeServerPagesBigContainersAndBreaksDownloads)
 TEST_F(AvPeers, BigContainerPagesDoNotSlowDown)
 {
     const int  total = 20000;
-    FakeServer fake(total);
+    FakeServer fake(total, kFakeUuid, kFakePort);
     ASSERT_TRUE(fake.Ok());
     CVD_DeviceDataReference device;
     ASSERT_EQ(m_CtrlPoint->InspectDevice(HLY_HttpUrl(fake.Location().c_str()), kFakeUuid, HLY_TimeInterval(1800.0)),

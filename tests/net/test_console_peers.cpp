@@ -237,14 +237,8 @@ TEST(ConsolePeers, ConsoleBrowsesDownloadsAndDrivesTheRenderer)
                        tree, kMsUuid, 8204);
     // a sink that keeps time, so that the song is still playing when the
     // console seeks and stops (a plain fakesink plays it at once)
-    std::string render_dir = peers::MakeTempDir("console-mr");
-    std::unique_ptr<peers::Peer> renderer(new peers::Peer(
-        peers::SpawnOnPeer(render_dir, {"gmediarender", "--interface-name", testnet::Env("TESTNET_PEER_IF"), "--port",
-                                        "49497", "--uuid", kMrUuid, "--friendly-name", "beaconry-console-mr",
-                                        "--output", "gst", "--gstout-audiopipe", "fakesink sync=true",
-                                        "--gstout-videosink", "fakesink"}),
-        render_dir, kMrUuid, 49497));
-    ASSERT_GT(renderer->Pid(), 0);
+    std::unique_ptr<peers::Peer> renderer = peers::StartGmediarender(kMrUuid, 49497, "beaconry-console-mr", true);
+    ASSERT_TRUE(renderer);
 
     // the test's own control point, to ask the renderer what it did
     RendererProbe              probe;
