@@ -17,7 +17,7 @@
 #include "CvdHttpServer.h"
 #include "CvdMediaController.h"
 #include "CvdSyncMediaBrowser.h"
-#include "hlydigest.h"
+#include "hlyfile.h"
 #include "peers.h"
 
 using namespace cptest;
@@ -32,21 +32,9 @@ const int   kFakePort     = 8321;
 
 std::string ReadFile(const std::string& path)
 {
-    std::ifstream     in(path, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-std::string Sha1(const void* data, size_t size)
-{
-    HLY_Digest* digest = nullptr;
-    if (HLY_FAILED(HLY_Digest::Create(HLY_Digest::ALGORITHM_SHA1, digest))) return "";
-    digest->Update((const HLY_Byte*)data, size);
-    HLY_Byte value[20];
-    digest->GetDigest(value, sizeof(value));
-    delete digest;
-    return std::string((const char*)value, sizeof(value));
+    HLY_DataBuffer data;
+    HLY_File::Load(path.c_str(), data);
+    return std::string((const char*)data.GetData(), data.GetDataSize());
 }
 
 // minidlna over a tree of two folders of WAV files and one picture
@@ -438,7 +426,7 @@ TEST_F(AvPeers, MinidlnaTreeIsBrowsedSearchedAndDownloaded)
     EXPECT_EQ(Download(url, data), CVD_Downloader::CVD_DOWNLOADER_DONE) << url;
     std::string original = ReadFile(files["Jazz/green.wav"]);
     EXPECT_EQ(data.size(), original.size());
-    EXPECT_EQ(Sha1(data.data(), data.size()), Sha1(original.data(), original.size()));
+    EXPECT_TRUE(data == original) << "the copy differs from the file";
     std::string missing = url.substr(0, url.rfind('/') + 1) + "999999.wav";
     EXPECT_EQ(Download(missing, data), CVD_Downloader::CVD_DOWNLOADER_ERROR) << missing;
     EXPECT_TRUE(data.empty());
