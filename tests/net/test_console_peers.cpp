@@ -6,7 +6,6 @@
 #include <gtest/gtest.h>
 
 #include <condition_variable>
-#include <map>
 #include <mutex>
 #include <regex>
 #include <thread>
@@ -16,6 +15,7 @@
 #include "CvdUPnP.h"
 #include "hlyfile.h"
 #include "peers.h"
+#include "renderer_record.h"
 
 using namespace cptest;
 using testsupport::Eventually;
@@ -144,51 +144,6 @@ private:
     size_t                  m_Seen = 0;
 };
 
-// the test's own view of the renderer, through its actions
-class RendererProbe : public CVD_MediaControllerDelegate
-{
-public:
-    void OnGetTransportInfoResult(HLY_Result r, CVD_DeviceDataReference&, CVD_TransportInfo* info, void*) override
-    {
-        Put("state", HLY_SUCCEEDED(r) && info ? Text(info->cur_transport_state) : "error");
-    }
-    void OnGetMuteResult(HLY_Result r, CVD_DeviceDataReference&, const char*, bool mute, void*) override
-    {
-        Put("mute", HLY_SUCCEEDED(r) ? (mute ? "1" : "0") : "error");
-    }
-    void OnGetMediaInfoResult(HLY_Result r, CVD_DeviceDataReference&, CVD_MediaInfo* info, void*) override
-    {
-        Put("uri", HLY_SUCCEEDED(r) && info ? Text(info->cur_uri) : "error");
-    }
-    void OnGetPositionInfoResult(HLY_Result r, CVD_DeviceDataReference&, CVD_PositionInfo* info, void*) override
-    {
-        Put("position", HLY_SUCCEEDED(r) && info ? std::to_string(info->rel_time.ToMillis()) : "error");
-    }
-    // asks, then waits for the answer
-    std::string Ask(const std::string& what, const std::function<HLY_Result()>& send)
-    {
-        {
-            std::lock_guard<std::mutex> guard(m_Lock);
-            m_Answers.erase(what);
-        }
-        if (HLY_FAILED(send())) return "not sent";
-        std::unique_lock<std::mutex> lock(m_Lock);
-        m_Changed.wait_for(lock, std::chrono::seconds(10), [&]() { return m_Answers.count(what) > 0; });
-        return m_Answers.count(what) ? m_Answers[what] : "no answer";
-    }
-
-private:
-    void Put(const std::string& what, const std::string& value)
-    {
-        std::lock_guard<std::mutex> guard(m_Lock);
-        m_Answers[what] = value;
-        m_Changed.notify_all();
-    }
-    std::mutex                         m_Lock;
-    std::condition_variable            m_Changed;
-    std::map<std::string, std::string> m_Answers;
-};
-
 // answers the chooser of a command with the entry "NAME (UUID)"; devices
 // may still be arriving, so a list without it is answered with 0 and asked again
 bool Choose(ConsoleProcess& console, const char* command, const std::string& name, const std::string& uuid)
@@ -239,7 +194,7 @@ TEST(ConsolePeers, ConsoleBrowsesDownloadsAndDrivesTheRenderer)
     ASSERT_GT(renderer->Pid(), 0);
 
     // the test's own control point, to ask the renderer what it did
-    RendererProbe              probe;
+    avtest::RendererRecord     probe;
     CVD_CtrlPointReference     ctrl_point(new CVD_CtrlPoint());
     CVD_UPnPCtrlPointReference engine_ref(ctrl_point);
     CVD_MediaController        controller(ctrl_point, &probe);
@@ -313,12 +268,12 @@ TEST(ConsolePeers, ConsoleBrowsesDownloadsAndDrivesTheRenderer)
         << console.Unread();
     std::string uri = match[1];
     console.Command("");
-    EXPECT_TRUE(Eventually([&]() { return probe.Ask("uri", [&]() { return controller.GetMediaInfo(device, 0, nullptr); }) == uri; }, 10000));
+    EXPECT_TRUE(Eventually([&]() { return probe.Ask("MediaInfo", [&]() { return controller.GetMediaInfo(device, 0, nullptr); }) == uri; }, 10000));
 
-    auto state = [&]() { return probe.Ask("state", [&]() { return controller.GetTransportInfo(device, 0, nullptr); }); };
-    auto muted = [&]() { return probe.Ask("mute", [&]() { return controller.GetMute(device, 0, "Master", nullptr); }); };
+    auto state = [&]() { return probe.Ask("TransportInfo", [&]() { return controller.GetTransportInfo(device, 0, nullptr); }); };
+    auto muted = [&]() { return probe.Ask("GetMute", [&]() { return controller.GetMute(device, 0, "Master", nullptr); }); };
     auto position = [&]() {
-        return atoi(probe.Ask("position", [&]() { return controller.GetPositionInfo(device, 0, nullptr); }).c_str());
+        return atoi(probe.Ask("PositionInfo", [&]() { return controller.GetPositionInfo(device, 0, nullptr); }).c_str());
     };
     console.Command("play");
     EXPECT_TRUE(Eventually([&]() { return state() == "PLAYING"; }, 10000)) << state() << renderer->Log();
@@ -327,9 +282,9 @@ TEST(ConsolePeers, ConsoleBrowsesDownloadsAndDrivesTheRenderer)
     console.Command("seek 0:00:01");
     EXPECT_TRUE(Eventually([&]() { int at = position(); return at >= 1000 && at < 3500; }, 5000)) << position();
     console.Command("mute");
-    EXPECT_TRUE(Eventually([&]() { return muted() == "1"; }, 5000)) << muted();
+    EXPECT_TRUE(Eventually([&]() { return muted() == "Master=1"; }, 5000)) << muted();
     console.Command("unmute");
-    EXPECT_TRUE(Eventually([&]() { return muted() == "0"; }, 5000)) << muted();
+    EXPECT_TRUE(Eventually([&]() { return muted() == "Master=0"; }, 5000)) << muted();
     EXPECT_EQ(state(), "PLAYING") << "the song ended before stop";
     console.Command("stop");
     EXPECT_TRUE(Eventually([&]() { return state() == "STOPPED"; }, 5000)) << state();
