@@ -19,7 +19,7 @@
 #include "CvdSyncMediaBrowser.h"
 #include "hlyfile.h"
 #include "peers.h"
-#include "renderer_record.h"
+#include "av_support.h"
 
 using namespace cptest;
 using testsupport::Eventually;
@@ -43,7 +43,7 @@ std::unique_ptr<peers::Peer> StartMinidlnaTree(std::map<std::string, std::string
 {
     std::string dir = peers::MakeTempDir("minidlna-av");
     if (dir.empty()) return nullptr;
-    for (const char* sub : {"/media", "/media/Jazz", "/media/Rock", "/db", "/log"}) mkdir((dir + sub).c_str(), 0755);
+    for (const char* sub : {"/media", "/media/Jazz", "/media/Rock"}) mkdir((dir + sub).c_str(), 0755);
     struct { const char* path; int seconds; } songs[] = {
         {"Jazz/blue.wav", 2}, {"Jazz/green.wav", 3}, {"Rock/red.wav", 4}, {"Rock/black.wav", 2}};
     for (auto& song : songs) {
@@ -55,14 +55,7 @@ std::unique_ptr<peers::Peer> StartMinidlnaTree(std::map<std::string, std::string
     std::string picture = dir + "/media/Rock/cover.jpg";
     std::ofstream(picture, std::ios::binary).write((const char*)kJpeg, sizeof(kJpeg));
     files["Rock/cover.jpg"] = picture;
-    std::ofstream conf(dir + "/minidlna.conf");
-    conf << "network_interface=" << testnet::Env("TESTNET_PEER_IF") << "\nport=8202\nmedia_dir=" << dir
-         << "/media\ndb_dir=" << dir << "/db\nlog_dir=" << dir << "/log\nnotify_interval=30\n"
-         << "friendly_name=beaconry-av\nuuid=" << kServerUuid << "\ninotify=no\n";
-    conf.close();
-    pid_t pid = peers::SpawnOnPeer(dir, {"minidlnad", "-S", "-R", "-f", dir + "/minidlna.conf", "-P",
-                                         dir + "/minidlna.pid"});
-    return std::unique_ptr<peers::Peer>(new peers::Peer(pid, dir, kServerUuid, 8202));
+    return avtest::StartMinidlnaOn(dir, 8202, kServerUuid, "beaconry-av");
 }
 
 /*----------------------------------------------------------------------

@@ -15,7 +15,7 @@
 #include "CvdUPnP.h"
 #include "hlyfile.h"
 #include "peers.h"
-#include "renderer_record.h"
+#include "av_support.h"
 
 using namespace cptest;
 using testsupport::Eventually;
@@ -172,16 +172,10 @@ TEST(ConsolePeers, ConsoleBrowsesDownloadsAndDrivesTheRenderer)
     // the media tree: one folder with a 20 s WAV file
     std::string tree = peers::MakeTempDir("console-ms");
     ASSERT_FALSE(tree.empty());
-    for (const char* sub : {"/media", "/media/Songs", "/db", "/log"}) mkdir((tree + sub).c_str(), 0755);
+    for (const char* sub : {"/media", "/media/Songs"}) mkdir((tree + sub).c_str(), 0755);
     std::string song = tree + "/media/Songs/tone.wav";
     peers::WriteWav(song, 8000 * 20);
-    std::ofstream(tree + "/minidlna.conf")
-        << "network_interface=" << testnet::Env("TESTNET_PEER_IF") << "\nport=8204\nmedia_dir=" << tree
-        << "/media\ndb_dir=" << tree << "/db\nlog_dir=" << tree << "/log\nnotify_interval=30\n"
-        << "friendly_name=beaconry-console-ms\nuuid=" << kMsUuid << "\ninotify=no\n";
-    peers::Peer server(peers::SpawnOnPeer(tree, {"minidlnad", "-S", "-R", "-f", tree + "/minidlna.conf", "-P",
-                                                 tree + "/minidlna.pid"}),
-                       tree, kMsUuid, 8204);
+    std::unique_ptr<peers::Peer> server = avtest::StartMinidlnaOn(tree, 8204, kMsUuid, "beaconry-console-ms");
     // a sink that keeps time, so that the song is still playing when the
     // console seeks and stops (a plain fakesink plays it at once)
     std::string render_dir = peers::MakeTempDir("console-mr");

@@ -1,11 +1,15 @@
-#ifndef BEACONRY_RENDERER_RECORD_H
-#define BEACONRY_RENDERER_RECORD_H
+#ifndef BEACONRY_AV_SUPPORT_H
+#define BEACONRY_AV_SUPPORT_H
 
-// A media controller delegate that keeps the last answer of each kind and
-// the transport states a renderer evented, for the AV scenarios to wait on.
+// For the AV scenarios: minidlna over a media tree the test wrote, and a
+// media controller delegate that keeps the last answer of each kind and the
+// transport states a renderer evented.
+
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <condition_variable>
+#include <fstream>
 #include <functional>
 #include <map>
 #include <mutex>
@@ -13,9 +17,23 @@
 #include <vector>
 
 #include "CvdMediaController.h"
+#include "peers.h"
 #include "ssdp_support.h"
 
 namespace avtest {
+
+// minidlna on the peer serving dir/media (dir from peers::MakeTempDir, tree already written)
+inline std::unique_ptr<peers::Peer> StartMinidlnaOn(const std::string& dir, int port, const std::string& uuid,
+                                                    const std::string& name)
+{
+    for (const char* sub : {"/db", "/log"}) mkdir((dir + sub).c_str(), 0755);
+    std::ofstream(dir + "/minidlna.conf")
+        << "network_interface=" << testnet::Env("TESTNET_PEER_IF") << "\nport=" << port << "\nmedia_dir=" << dir
+        << "/media\ndb_dir=" << dir << "/db\nlog_dir=" << dir << "/log\nnotify_interval=30\nfriendly_name=" << name
+        << "\nuuid=" << uuid << "\ninotify=no\n";
+    pid_t pid = peers::SpawnOnPeer(dir, {"minidlnad", "-S", "-R", "-f", dir + "/minidlna.conf", "-P", dir + "/minidlna.pid"});
+    return std::unique_ptr<peers::Peer>(new peers::Peer(pid, dir, uuid, port));
+}
 
 class RendererRecord : public CVD_MediaControllerDelegate
 {
@@ -110,4 +128,4 @@ private:
 
 } // namespace avtest
 
-#endif // BEACONRY_RENDERER_RECORD_H
+#endif // BEACONRY_AV_SUPPORT_H
