@@ -1,10 +1,12 @@
 #ifndef BEACONRY_TESTSUPPORT_H
 #define BEACONRY_TESTSUPPORT_H
 
-// Small helpers shared by the tests: timing for threads and sockets, and
-// a scratch directory.
+// Small helpers shared by the tests: timing for threads and sockets, a
+// scratch directory, and a shell command's output.
 
+#include <stdio.h>
 #include <stdlib.h>
+#include <sys/wait.h>
 
 #include <algorithm>
 #include <chrono>
@@ -81,6 +83,20 @@ public:
 private:
     std::string m_Path;
 };
+
+// what a shell command wrote to standard output, and its exit code in status (-1: none)
+inline std::string RunCommand(const std::string& command, int* status = nullptr)
+{
+    std::string output;
+    if (status) *status = -1;
+    FILE* pipe = popen(command.c_str(), "r");
+    if (!pipe) return output;
+    char buffer[4096];
+    for (size_t count; (count = fread(buffer, 1, sizeof(buffer), pipe)) > 0;) output.append(buffer, count);
+    int code = pclose(pipe);
+    if (status && WIFEXITED(code)) *status = WEXITSTATUS(code);
+    return output;
+}
 
 } // namespace testsupport
 

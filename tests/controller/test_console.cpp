@@ -5,23 +5,20 @@
 
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstring>
 #include <fstream>
-#include <map>
-#include <sstream>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "CvdAction.h"
 #include "CvdArgument.h"
+#include "hlyfile.h"
 #include "myupnpcontroller.h"
 #include "../corvid/upnp_samples.h"
+#include "../halyard/http_test_handlers.h"
 #include "../testsupport.h"
 
 using namespace upnpsamples;
@@ -92,11 +89,10 @@ struct Console
     size_t      m_Size   = 0;
 };
 
-CVD_DeviceDataReference Parse(const char* peer, const char* url)
+CVD_DeviceDataReference Parse(const std::string& xml, const char* url)
 {
     HLY_SocketAddress local(HLY_IpAddress(192, 168, 1, 10), 40000), remote(HLY_IpAddress(192, 168, 1, 20), 8200);
     CVD_DeviceDataReference device;
-    std::string             xml = ReadSample(peer, "description.xml");
     EXPECT_EQ(CVD_DeviceData::SetDescription(device, HLY_TimeInterval(1800.0), HLY_HttpUrl(url), xml.c_str(),
                                              HLY_HttpRequestContext(&local, &remote)),
               HLY_SUCCESS);
@@ -132,58 +128,22 @@ const char* const kHelp =
     " unmute  -   unmute the active media renderer\n"
     " help    -   print this help message\n\n";
 
-// an HTTP server on 127.0.0.1 with one canned answer per path, one request per connection
-class CannedHttp
-{
-public:
-    explicit CannedHttp(std::map<std::string, std::string> answers) : m_Answers(std::move(answers))
-    {
-        m_Fd = socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in address{};
-        address.sin_family      = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t length        = sizeof(address);
-        if (bind(m_Fd, (sockaddr*)&address, sizeof(address)) != 0 || listen(m_Fd, 16) != 0 ||
-            getsockname(m_Fd, (sockaddr*)&address, &length) != 0) {
-            return;
-        }
-        m_Port   = ntohs(address.sin_port);
-        m_Thread = std::thread([this]() {
-            for (;;) {
-                int client = accept(m_Fd, nullptr, nullptr);
-                if (client < 0) return;
-                std::string head;
-                char        c;
-                while (head.find("\r\n\r\n") == std::string::npos && recv(client, &c, 1, 0) == 1) head += c;
-                std::string path   = head.substr(4, head.find(' ', 4) - 4);
-                std::string answer = m_Answers.count(path) ? m_Answers[path] : "HTTP/1.1 404 Not Found\r\n\r\n";
-                send(client, answer.data(), answer.size(), MSG_NOSIGNAL);
-                close(client);
-            }
-        });
-    }
-    ~CannedHttp()
-    {
-        shutdown(m_Fd, SHUT_RDWR);
-        close(m_Fd);
-        if (m_Thread.joinable()) m_Thread.join();
-    }
-    std::string Url(const std::string& path) { return "http://127.0.0.1:" + std::to_string(m_Port) + path; }
-
-private:
-    std::map<std::string, std::string> m_Answers;
-    int                                m_Fd   = -1;
-    int                                m_Port = 0;
-    std::thread                        m_Thread;
-};
-
 std::string Contents(const std::string& path)
 {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return "(none)";
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
+    HLY_DataBuffer data;
+    if (HLY_FAILED(HLY_File::Load(path.c_str(), data))) return "(none)";
+    return std::string((const char*)data.GetData(), data.GetDataSize());
+}
+
+// an answer of the runtime server: a status and a body that may fall short of its told length
+FunctionHandler* Answer(int status, const char* body, HLY_LargeSize length)
+{
+    return new FunctionHandler([=](HLY_HttpRequest&, const HLY_HttpRequestContext&, HLY_HttpResponse& response) {
+        response.SetStatus(status, status == 200 ? "OK" : "Not Found");
+        response.GetEntity()->SetInputStream(HLY_InputStreamReference(new HLY_MemoryStream(body, strlen(body))));
+        response.GetEntity()->SetContentLength(length);
+        return HLY_SUCCESS;
+    });
 }
 
 class Controller : public ::testing::Test
@@ -294,7 +254,7 @@ TEST_F(Controller, DownloadNamesStayInTheCurrentDirectory)
 
 TEST_F(Controller, ServersAskTheRegistrarRenderersNeedATransport)
 {
-    CVD_DeviceDataReference server = Parse("minidlna", "http://192.168.1.20:8200/rootDesc.xml");
+    CVD_DeviceDataReference server = Parse(ReadSample("minidlna", "description.xml"), "http://192.168.1.20:8200/rootDesc.xml");
     ASSERT_FALSE(server.IsNull());
     CVD_Service* registrar = nullptr;
     ASSERT_EQ(server->FindServiceByType("urn:microsoft.com:service:X_MS_MediaReceiverRegistrar:*", registrar),
@@ -305,7 +265,7 @@ TEST_F(Controller, ServersAskTheRegistrarRenderersNeedATransport)
     EXPECT_EQ(m_Recorder->m_Invoked, (std::vector<std::string>{"IsAuthorized()", "IsValidated()"}));
 
     // a renderer with a transport goes to the window and the table
-    CVD_DeviceDataReference renderer = Parse("gmediarender", "http://192.168.1.20:49494/description.xml");
+    CVD_DeviceDataReference renderer = Parse(ReadSample("gmediarender", "description.xml"), "http://192.168.1.20:49494/description.xml");
     ASSERT_FALSE(renderer.IsNull());
     static_cast<CVD_MediaController&>(m_Controller).OnDeviceAdded(renderer);
     EXPECT_TRUE(m_Controller.HasMediaRenderer(renderer->GetUUID()));
@@ -317,12 +277,8 @@ TEST_F(Controller, ServersAskTheRegistrarRenderersNeedATransport)
     xml.replace(at, strlen("urn:schemas-upnp-org:service:AVTransport"), "urn:schemas-upnp-org:service:Other");
     size_t udn = xml.find("<UDN>uuid:") + strlen("<UDN>uuid:");
     xml[udn]   = xml[udn] == 'f' ? 'e' : 'f';
-    HLY_SocketAddress local(HLY_IpAddress(192, 168, 1, 10), 40000), remote(HLY_IpAddress(192, 168, 1, 20), 8200);
-    CVD_DeviceDataReference bare;
-    ASSERT_EQ(CVD_DeviceData::SetDescription(bare, HLY_TimeInterval(1800.0),
-                                             HLY_HttpUrl("http://192.168.1.20:49494/description.xml"), xml.c_str(),
-                                             HLY_HttpRequestContext(&local, &remote)),
-              HLY_SUCCESS);
+    CVD_DeviceDataReference bare = Parse(xml, "http://192.168.1.20:49494/description.xml");
+    ASSERT_FALSE(bare.IsNull());
     static_cast<CVD_MediaController&>(m_Controller).OnDeviceAdded(bare);
     EXPECT_FALSE(m_Controller.HasMediaRenderer(bare->GetUUID()));
     EXPECT_EQ(m_Window.m_Added, (std::vector<std::string>{S(server->GetUUID()), S(renderer->GetUUID()),
@@ -343,9 +299,12 @@ TEST_F(Controller, ServersAskTheRegistrarRenderersNeedATransport)
 
 TEST_F(Controller, DownloadsBecomeTheNamedFileOnlyWhenComplete)
 {
-    CannedHttp http({{"/whole", "HTTP/1.1 200 OK\r\nContent-Length: 11\r\n\r\nhello world"},
-                     {"/cut", "HTTP/1.1 200 OK\r\nContent-Length: 1000\r\n\r\nonly ten b"},
-                     {"/gone", "HTTP/1.1 404 Not Found\r\nContent-Length: 9\r\n\r\nnot here!"}});
+    LoopServer http;
+    http.Server().AddRequestHandler(Answer(200, "hello world", 11), "/whole", false, true);
+    http.Server().AddRequestHandler(Answer(200, "only ten b", 1000), "/cut", false, true);
+    http.Server().AddRequestHandler(Answer(404, "not here!", 9), "/gone", false, true);
+    http.Start();
+    auto url = [&](const char* path) { return "http://127.0.0.1:" + std::to_string(http.Port()) + path; };
     testsupport::TempDir dir("console-down");
     char                 previous[4096];
     ASSERT_NE(getcwd(previous, sizeof(previous)), nullptr);
@@ -366,7 +325,7 @@ TEST_F(Controller, DownloadsBecomeTheNamedFileOnlyWhenComplete)
     {
         Console console(m_Controller, "");
         for (const Case& c : cases) {
-            EXPECT_EQ(m_Controller.StartDownload(HLY_HttpUrl(http.Url(c.path).c_str()), c.file), HLY_SUCCESS);
+            EXPECT_EQ(m_Controller.StartDownload(HLY_HttpUrl(url(c.path).c_str()), c.file), HLY_SUCCESS);
         }
         m_Controller.WaitForDownloads(10000);
         EXPECT_EQ(m_Controller.GetPendingDownloads(), 0u);

@@ -6,6 +6,7 @@
 #include "CvdHttpServer.h"
 #include "hlyhttpserver.h"
 #include "upnp_samples.h"
+#include "../testsupport.h"
 
 using namespace upnpsamples;
 
@@ -20,14 +21,9 @@ struct ToolRun {
 
 ToolRun Describe(const std::string& arguments)
 {
-    std::string command = std::string("'") + CVD_DESCRIBE_TOOL_PATH + "' " + arguments + " 2>&1";
-    FILE*       pipe    = popen(command.c_str(), "r");
-    ToolRun         run{-1, ""};
-    if (pipe == nullptr) return run;
-    char buffer[4096];
-    for (size_t n; (n = fread(buffer, 1, sizeof(buffer), pipe)) > 0;) run.output.append(buffer, n);
-    int status = pclose(pipe);
-    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    ToolRun run{-1, ""};
+    run.output = testsupport::RunCommand(std::string("'") + CVD_DESCRIBE_TOOL_PATH + "' " + arguments + " 2>&1",
+                                         &run.status);
     return run;
 }
 

@@ -1,10 +1,15 @@
 #ifndef TESTS_HTTP_TEST_HANDLERS_H
 #define TESTS_HTTP_TEST_HANDLERS_H
 
-// Request handlers made from lambdas, for the server tests.
+// Request handlers made from lambdas, and the runtime server on loopback,
+// for the tests that need a server.
 
+#include <gtest/gtest.h>
+
+#include <atomic>
 #include <functional>
 #include <string>
+#include <thread>
 #include <utility>
 
 #include "hlyhttpserver.h"
@@ -42,5 +47,37 @@ inline FunctionHandler* TextHandler(const char* text)
         return HLY_SUCCESS;
     });
 }
+
+// the runtime server's loop on a thread of its own, on loopback
+class LoopServer
+{
+public:
+    explicit LoopServer(HLY_Timeout io_timeout = 5000)
+    {
+        HLY_HttpServer::Config config;
+        config.m_ListenAddress = HLY_IpAddress::Loopback;
+        config.m_ListenPort    = 0;
+        config.m_IoTimeout     = io_timeout;
+        m_Server.SetConfig(config);
+        EXPECT_EQ(m_Server.Bind(), HLY_SUCCESS);
+    }
+    ~LoopServer() { Stop(); }
+    void Start()
+    {
+        m_Thread = std::thread([this] { m_Result = m_Server.Loop(); });
+    }
+    void Stop()
+    {
+        if (!m_Thread.joinable()) return;
+        m_Server.Abort();
+        m_Thread.join();
+    }
+    unsigned int Port() const { return m_Server.GetPort(); }
+    HLY_HttpServer& Server() { return m_Server; }
+
+    HLY_HttpServer          m_Server{0};
+    std::thread             m_Thread;
+    std::atomic<HLY_Result> m_Result{HLY_SUCCESS};
+};
 
 #endif // TESTS_HTTP_TEST_HANDLERS_H

@@ -18,8 +18,9 @@
 #include "CvdMediaController.h"
 #include "CvdSyncMediaBrowser.h"
 #include "fake_media_server.h"
-#include "hlydigest.h"
+#include "hlyfile.h"
 #include "peers.h"
+#include "av_support.h"
 
 using namespace cptest;
 using testsupport::Eventually;
@@ -33,28 +34,16 @@ const int   kFakePort     = 8321;
 
 std::string ReadFile(const std::string& path)
 {
-    std::ifstream     in(path, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-std::string Sha1(const void* data, size_t size)
-{
-    HLY_Digest* digest = nullptr;
-    if (HLY_FAILED(HLY_Digest::Create(HLY_Digest::ALGORITHM_SHA1, digest))) return "";
-    digest->Update((const HLY_Byte*)data, size);
-    HLY_Byte value[20];
-    digest->GetDigest(value, sizeof(value));
-    delete digest;
-    return std::string((const char*)value, sizeof(value));
+    HLY_DataBuffer data;
+    HLY_File::Load(path.c_str(), data);
+    return std::string((const char*)data.GetData(), data.GetDataSize());
 }
 
 /*----------------------------------------------------------------------
 |   fixture: an engine with a control point, a sync browser and a
 |   renderer controller on it
 +---------------------------------------------------------------------*/
-class AvPeers : public ::testing::Test, public CVD_MediaControllerDelegate
+class AvPeers : public ::testing::Test
 {
 protected:
     void SetUp() override
@@ -64,7 +53,7 @@ protected:
             GTEST_SKIP() << "minidlna or gmediarender is not installed (scripts/install-deps)";
         }
         m_Browser.reset(new CVD_SyncMediaBrowser(m_CtrlPointRef, true));
-        m_Controller.reset(new CVD_MediaController(m_CtrlPointRef, this));
+        m_Controller.reset(new CVD_MediaController(m_CtrlPointRef, &m_Record));
         m_Engine.AddCtrlPoint(m_UPnPRef);
         ASSERT_EQ(m_Engine.Start(), HLY_SUCCESS);
     }
@@ -99,70 +88,6 @@ protected:
         }
     }
 
-    // the delegate's records, by callback name
-    void Heard(const std::string& what, HLY_Result result, const std::string& value = "")
-    {
-        std::lock_guard<std::mutex> guard(m_Lock);
-        m_Heard[what] = {result, value};
-    }
-    bool Got(const std::string& what, HLY_Result& result, std::string& value, int ms = 10000)
-    {
-        return Eventually([&]() {
-            std::lock_guard<std::mutex> guard(m_Lock);
-            auto it = m_Heard.find(what);
-            if (it == m_Heard.end()) return false;
-            result = it->second.first;
-            value  = it->second.second;
-            return true;
-        }, ms);
-    }
-    void OnMediaRendererStateVariablesChanged(CVD_Service*, HLY_List<CVD_StateVariable*>* vars) override
-    {
-        for (HLY_List<CVD_StateVariable*>::Iterator v = vars->GetFirstItem(); v; ++v) {
-            if ((*v)->GetName() == "TransportState") {
-                std::lock_guard<std::mutex> guard(m_Lock);
-                m_States.push_back(Text((*v)->GetValue()));
-            }
-        }
-    }
-    bool HeardState(const std::string& state)
-    {
-        std::lock_guard<std::mutex> guard(m_Lock);
-        return std::find(m_States.begin(), m_States.end(), state) != m_States.end();
-    }
-    void OnGetMediaInfoResult(HLY_Result r, CVD_DeviceDataReference&, CVD_MediaInfo* info, void*) override
-    {
-        Heard("MediaInfo", r, info ? Text(info->cur_uri) : "");
-    }
-    void OnGetPositionInfoResult(HLY_Result r, CVD_DeviceDataReference&, CVD_PositionInfo* info, void*) override
-    {
-        Heard("PositionInfo", r, info ? Text(info->track_uri) : "");
-    }
-    void OnGetTransportInfoResult(HLY_Result r, CVD_DeviceDataReference&, CVD_TransportInfo* info, void*) override
-    {
-        Heard("TransportInfo", r, info ? Text(info->cur_transport_state) : "");
-    }
-    void OnGetProtocolInfoResult(HLY_Result r, CVD_DeviceDataReference&, CVD_StringList*, CVD_StringList* sinks,
-                                 void*) override
-    {
-        Heard("ProtocolInfo", r, sinks ? std::to_string(sinks->GetItemCount()) : "");
-    }
-    void OnGetVolumeResult(HLY_Result r, CVD_DeviceDataReference&, const char* channel, HLY_UInt32 volume, void*) override
-    {
-        Heard("GetVolume", r, std::string(channel) + "=" + std::to_string(volume));
-    }
-    void OnGetMuteResult(HLY_Result r, CVD_DeviceDataReference&, const char* channel, bool mute, void*) override
-    {
-        Heard("GetMute", r, std::string(channel) + "=" + (mute ? "1" : "0"));
-    }
-    void OnSetAVTransportURIResult(HLY_Result r, CVD_DeviceDataReference&, void*) override { Heard("SetURI", r); }
-    void OnPlayResult(HLY_Result r, CVD_DeviceDataReference&, void*) override { Heard("Play", r); }
-    void OnPauseResult(HLY_Result r, CVD_DeviceDataReference&, void*) override { Heard("Pause", r); }
-    void OnStopResult(HLY_Result r, CVD_DeviceDataReference&, void*) override { Heard("Stop", r); }
-    void OnSeekResult(HLY_Result r, CVD_DeviceDataReference&, void*) override { Heard("Seek", r); }
-    void OnSetVolumeResult(HLY_Result r, CVD_DeviceDataReference&, void*) override { Heard("SetVolume", r); }
-    void OnSetMuteResult(HLY_Result r, CVD_DeviceDataReference&, void*) override { Heard("SetMute", r); }
-
     // runs a downloader to its end; its state and what it wrote
     int Download(const std::string& url, std::string& data)
     {
@@ -185,9 +110,7 @@ protected:
     CVD_UPnP                              m_Engine;
     std::unique_ptr<CVD_SyncMediaBrowser> m_Browser;
     std::unique_ptr<CVD_MediaController>  m_Controller;
-    std::mutex                            m_Lock;
-    std::map<std::string, std::pair<HLY_Result, std::string>> m_Heard;
-    std::vector<std::string>              m_States;
+    avtest::RendererRecord                m_Record;
 };
 
 TEST_F(AvPeers, MinidlnaTreeIsBrowsedSearchedAndDownloaded)
@@ -300,7 +223,7 @@ TEST_F(AvPeers, MinidlnaTreeIsBrowsedSearchedAndDownloaded)
     EXPECT_EQ(Download(url, data), CVD_Downloader::CVD_DOWNLOADER_DONE) << url;
     std::string original = ReadFile(files["Jazz/green.wav"]);
     EXPECT_EQ(data.size(), original.size());
-    EXPECT_EQ(Sha1(data.data(), data.size()), Sha1(original.data(), original.size()));
+    EXPECT_TRUE(data == original) << "the copy differs from the file";
     std::string missing = url.substr(0, url.rfind('/') + 1) + "999999.wav";
     EXPECT_EQ(Download(missing, data), CVD_Downloader::CVD_DOWNLOADER_ERROR) << missing;
     EXPECT_TRUE(data.empty());
@@ -399,8 +322,8 @@ TEST_F(AvPeers, GmediarenderIsDrivenThroughEveryAction)
     // does not event them, from its GetProtocolInfo answer
     HLY_Result  result;
     std::string value;
-    ASSERT_EQ(m_Controller->GetProtocolInfo(device, nullptr), HLY_SUCCESS);
-    ASSERT_TRUE(Got("ProtocolInfo", result, value));
+    ASSERT_TRUE(m_Record.Ask("ProtocolInfo", [&]() { return m_Controller->GetProtocolInfo(device, nullptr); }, result,
+                             value));
     EXPECT_EQ(result, HLY_SUCCESS);
     CVD_StringList sinks;
     ASSERT_TRUE(Eventually([&]() {
@@ -432,13 +355,12 @@ TEST_F(AvPeers, GmediarenderIsDrivenThroughEveryAction)
     std::string uri = "http://" + std::string(testnet::Env("TESTNET_LOCAL_ADDR")) + ":" + std::to_string(http.GetPort()) +
                       "/song.wav";
 
-    ASSERT_EQ(m_Controller->SetAVTransportURI(device, 0, uri.c_str(), "", nullptr), HLY_SUCCESS);
-    ASSERT_TRUE(Got("SetURI", result, value));
+    ASSERT_TRUE(m_Record.Ask("SetURI", [&]() { return m_Controller->SetAVTransportURI(device, 0, uri.c_str(), "", nullptr); },
+                             result, value));
     EXPECT_EQ(result, HLY_SUCCESS);
-    ASSERT_EQ(m_Controller->Play(device, 0, "1", nullptr), HLY_SUCCESS);
-    ASSERT_TRUE(Got("Play", result, value));
+    ASSERT_TRUE(m_Record.Ask("Play", [&]() { return m_Controller->Play(device, 0, "1", nullptr); }, result, value));
     EXPECT_EQ(result, HLY_SUCCESS);
-    EXPECT_TRUE(Eventually([&]() { return HeardState("PLAYING"); }, 10000)) << renderer->Log();
+    EXPECT_TRUE(Eventually([&]() { return m_Record.HeardState("PLAYING"); }, 10000)) << renderer->Log();
     HLY_String state;
     EXPECT_EQ(m_Controller->GetTransportState(kRendererUuid, state), HLY_SUCCESS);
     EXPECT_TRUE(Eventually([&]() { return handler.m_Hits.load() > 0; }, 5000));
@@ -464,14 +386,13 @@ TEST_F(AvPeers, GmediarenderIsDrivenThroughEveryAction)
         {"Stop", [&]() { return m_Controller->Stop(device, 0, nullptr); }, ""},
     };
     for (Step& step : steps) {
-        ASSERT_EQ(step.send(), HLY_SUCCESS) << step.heard;
-        ASSERT_TRUE(Got(step.heard, result, value)) << step.heard;
+        ASSERT_TRUE(m_Record.Ask(step.heard, step.send, result, value)) << step.heard;
         EXPECT_EQ(result, HLY_SUCCESS) << step.heard;
         if (!step.expected.empty()) {
             EXPECT_EQ(value, step.expected) << step.heard;
         }
     }
-    EXPECT_TRUE(Eventually([&]() { return HeardState("STOPPED"); }, 10000));
+    EXPECT_TRUE(Eventually([&]() { return m_Record.HeardState("STOPPED"); }, 10000));
     http.Stop();
     EXPECT_EQ(system(("rm -rf '" + dir + "'").c_str()), 0);
 }

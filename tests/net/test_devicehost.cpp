@@ -258,13 +258,7 @@ std::string BrowseWithGssdp(const char* target, int seconds)
     std::string command = std::string("timeout ") + std::to_string(seconds + 10) + " /usr/bin/python3 " +
                           GSSDP_BROWSE_PATH + " " + testnet::Env("TESTNET_LOCAL_IF") + " " + target + " " +
                           std::to_string(seconds) + " 1 2>&1";
-    std::string output;
-    FILE*       pipe = popen(command.c_str(), "r");
-    if (pipe == nullptr) return output;
-    char buffer[4096];
-    while (fgets(buffer, sizeof(buffer), pipe)) output += buffer;
-    pclose(pipe);
-    return output;
+    return testsupport::RunCommand(command);
 }
 
 bool GssdpAvailable()

@@ -31,18 +31,6 @@ bool HeardFrom(const std::vector<Heard>& heard, const char* uuid, const std::str
     return false;
 }
 
-std::string RunCommand(const std::string& command)
-{
-    std::string output;
-    FILE*       pipe = popen(command.c_str(), "r");
-    if (!pipe) return output;
-    char buffer[4096];
-    size_t count;
-    while ((count = fread(buffer, 1, sizeof(buffer), pipe)) > 0) output.append(buffer, count);
-    pclose(pipe);
-    return output;
-}
-
 class RealPeers : public ::testing::Test
 {
 protected:
@@ -119,8 +107,9 @@ TEST_F(RealPeers, DiscoveryToolListsAnswersAndAnnouncements)
     m_Renderer.reset();
     std::string output;
     std::thread tool([&]() {
-        output = RunCommand(std::string(CVD_DISCOVER_PATH) + " --target upnp:rootdevice --mx 1 --timeout 4 --interface " +
-                            testnet::Env("TESTNET_LOCAL_ADDR") + " --notify");
+        output = testsupport::RunCommand(std::string(CVD_DISCOVER_PATH) +
+                                         " --target upnp:rootdevice --mx 1 --timeout 4 --interface " +
+                                         testnet::Env("TESTNET_LOCAL_ADDR") + " --notify");
     });
     std::this_thread::sleep_for(std::chrono::milliseconds(1000));
     m_Renderer = peers::StartGmediarender(kRendererUuid, 49494);
