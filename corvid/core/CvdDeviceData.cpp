@@ -626,8 +626,12 @@ HLY_Result CVD_DeviceData::ParseDevice(CVD_DeviceDataReference&      device,
     data.m_LocalIfaceIp  = context.GetLocalAddress().GetIpAddress();
 
     HLY_CHECK_SEVERE(CVD_XmlHelper::GetChildText(device_node, "deviceType", data.m_DeviceType));
-    HLY_CHECK_SEVERE(CVD_XmlHelper::GetChildText(device_node, "UDN", data.m_UUID));
+    // the cut applies to the UUID itself, not to "uuid:" and what follows: cut
+    // before the prefix goes, a long UUID came back shorter each time it was
+    // written and read again
+    HLY_CHECK_SEVERE(CVD_XmlHelper::GetChildText(device_node, "UDN", data.m_UUID, "", CVD_XML_MAX_TEXT_SIZE + 5));
     if (data.m_UUID.StartsWith("uuid:")) data.m_UUID.Erase(0, 5);
+    if (data.m_UUID.GetLength() > CVD_XML_MAX_TEXT_SIZE) data.m_UUID.SetLength(CVD_XML_MAX_TEXT_SIZE);
 
     const struct {
         const char* tag;

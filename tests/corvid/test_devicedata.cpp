@@ -298,3 +298,22 @@ TEST(DeviceDescription, HostileDocumentsStayBounded)
     EXPECT_EQ((HLY_Size)CVD_XML_MAX_TEXT_SIZE, root->GetFriendlyName().GetLength());
     EXPECT_LE(root->GetFriendlyName().GetCapacity(), 4096u);
 }
+
+TEST(DeviceDescription, AnOverlongUdnKeepsItsUuidThroughARoundTrip)
+{
+    // found by fuzzing: the UDN was cut with its "uuid:" still on, so a UUID
+    // at the bound lost five characters each time it was written and read
+    for (const char* prefix : {"", "uuid:"}) {
+        SCOPED_TRACE(prefix);
+        std::string             udn = prefix + std::string(2 * CVD_XML_MAX_TEXT_SIZE, 'u');
+        std::string             xml = "<root xmlns=\"urn:schemas-upnp-org:device-1-0\"><device><deviceType>t</deviceType>"
+                                      "<UDN>" + udn + "</UDN></device></root>";
+        CVD_DeviceDataReference root, again;
+        ASSERT_EQ(HLY_SUCCESS, Parse(xml, root));
+        EXPECT_EQ((HLY_Size)CVD_XML_MAX_TEXT_SIZE, root->GetUUID().GetLength());
+        HLY_String written;
+        ASSERT_EQ(HLY_SUCCESS, root->GetDescription(written));
+        ASSERT_EQ(HLY_SUCCESS, Parse(written.GetChars(), again));
+        EXPECT_EQ(root->GetUUID(), again->GetUUID());
+    }
+}
