@@ -61,8 +61,6 @@ HLY_Result DeviceWatch::OnDeviceAdded(CVD_DeviceDataReference& device)
 HLY_Result DeviceWatch::OnDeviceRemoved(CVD_DeviceDataReference& device)
 {
     QString uuid = ToQString(device->GetUUID());
-    const HLY_Array<CVD_Service*>& services = device->GetServices();
-    for (HLY_Ordinal i = 0; i < services.GetItemCount(); i++) m_LastChange.erase(services[i]);
     QMetaObject::invokeMethod(this, [this, uuid]() { emit deviceRemoved(uuid); }, Qt::QueuedConnection);
     return HLY_SUCCESS;
 }
@@ -103,21 +101,23 @@ HLY_Result DeviceWatch::OnEventNotify(CVD_Service* service, HLY_List<CVD_StateVa
     CVD_EventSubscriberReference subscriber;
     if (HLY_SUCCEEDED(m_CtrlPoint->GetSubscriber(service, subscriber))) base.m_Seq = subscriber->GetEventKey();
 
-    // the control point hands over the values a LastChange carried, not the
-    // document: it is the variable's value, shown as sent when it changed
+    // the control point hands over the values a LastChange carried (those of
+    // variables not evented themselves), not the document: that is the
+    // LastChange variable's value, shown as sent before them
     CVD_StateVariable* last_change = service->FindStateVariable("LastChange");
-    if (last_change != nullptr && !(m_LastChange[service] == last_change->GetValue())) {
-        m_LastChange[service] = last_change->GetValue();
-        EventRecord record = base;
-        record.m_Variable  = "LastChange";
-        record.m_Value     = ToQString(last_change->GetValue());
-        events.append(record);
-    }
+    bool               decomposed  = false;
     for (HLY_List<CVD_StateVariable*>::Iterator it = vars->GetFirstItem(); it; ++it) {
         EventRecord record      = base;
         record.m_Variable       = ToQString((*it)->GetName());
         record.m_Value          = ToQString((*it)->GetValue());
         record.m_FromLastChange = last_change != nullptr && !(*it)->IsSendingEvents();
+        if (record.m_FromLastChange && !decomposed) {
+            EventRecord document = base;
+            document.m_Variable  = "LastChange";
+            document.m_Value     = ToQString(last_change->GetValue());
+            events.append(document);
+            decomposed = true;
+        }
         events.append(record);
     }
     QMetaObject::invokeMethod(this, [this, events]() { emit eventsReceived(events); }, Qt::QueuedConnection);

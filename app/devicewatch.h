@@ -77,8 +77,7 @@ signals:
 private:
     CVD_CtrlPoint*                         m_CtrlPoint;
     std::mutex                             m_PendingLock;
-    std::set<const void*>                  m_Pending;    // actions this watch sent
-    std::map<CVD_Service*, HLY_String>     m_LastChange; // per service, the last document seen
+    std::set<const void*>                  m_Pending; // actions this watch sent
 };
 
 #endif // DEVICEWATCH_H
