@@ -91,8 +91,8 @@ class TestInspector : public QObject
         return result->text();
     }
 
-    // with INSPECTOR_SHOTS=DIR (scripts/inspector-shots) the tab, or the
-    // dialog, is saved as DIR/inspector-NAME.png
+    // with INSPECTOR_SHOTS=DIR (scripts/devicetab-shots) the tab, or the
+    // dialog, is saved as DIR/devicetab-NAME.png
     void Shot(const char* page, const char* name, QWidget* dialog = nullptr)
     {
         QString dir = qEnvironmentVariable("INSPECTOR_SHOTS");
@@ -101,7 +101,7 @@ class TestInspector : public QObject
         tabs->setCurrentWidget(Child<QWidget>(m_Window.get(), page));
         QTest::qWait(300);
         QWidget* shown = dialog ? dialog : m_Window.get();
-        QString  path  = dir + "/inspector-" + name + ".png";
+        QString  path  = dir + "/devicetab-" + name + ".png";
         if (!shown->grab().save(path)) qWarning("cannot write %s", qPrintable(path));
     }
 
@@ -292,7 +292,7 @@ private slots:
         documents->setCurrentIndex(0);
         Shot("pageDescription", "description");
         documents->setCurrentIndex(1);
-        QString path = QDir::temp().filePath("inspector-scpd.xml");
+        QString path = QDir::temp().filePath("devicetab-scpd.xml");
         QVERIFY(Child<DescriptionPage>(m_Window.get(), "pageDescription")->SaveTo(path));
         QFile saved(path);
         QVERIFY(saved.open(QIODevice::ReadOnly));
@@ -348,4 +348,4 @@ private slots:
 };
 
 QTEST_MAIN(TestInspector)
-#include "test_inspector.moc"
+#include "test_devicetabs.moc"
