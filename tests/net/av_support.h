@@ -22,19 +22,6 @@
 
 namespace avtest {
 
-// minidlna on the peer serving dir/media (dir from peers::MakeTempDir, tree already written)
-inline std::unique_ptr<peers::Peer> StartMinidlnaOn(const std::string& dir, int port, const std::string& uuid,
-                                                    const std::string& name)
-{
-    for (const char* sub : {"/db", "/log"}) mkdir((dir + sub).c_str(), 0755);
-    std::ofstream(dir + "/minidlna.conf")
-        << "network_interface=" << testnet::Env("TESTNET_PEER_IF") << "\nport=" << port << "\nmedia_dir=" << dir
-        << "/media\ndb_dir=" << dir << "/db\nlog_dir=" << dir << "/log\nnotify_interval=30\nfriendly_name=" << name
-        << "\nuuid=" << uuid << "\ninotify=no\n";
-    pid_t pid = peers::SpawnOnPeer(dir, {"minidlnad", "-S", "-R", "-f", dir + "/minidlna.conf", "-P", dir + "/minidlna.pid"});
-    return std::unique_ptr<peers::Peer>(new peers::Peer(pid, dir, uuid, port));
-}
-
 class RendererRecord : public CVD_MediaControllerDelegate
 {
 public:

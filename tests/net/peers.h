@@ -166,6 +166,19 @@ inline std::unique_ptr<Peer> StartGmediarender(const std::string& uuid, int port
     return std::unique_ptr<Peer>(new Peer(pid, dir, uuid, port));
 }
 
+// minidlna on the peer serving dir/media (dir from MakeTempDir, tree already written)
+inline std::unique_ptr<Peer> StartMinidlnaOn(const std::string& dir, int port, const std::string& uuid,
+                                             const std::string& name)
+{
+    for (const char* sub : {"/db", "/log"}) mkdir((dir + sub).c_str(), 0755);
+    std::ofstream(dir + "/minidlna.conf")
+        << "network_interface=" << testnet::Env("TESTNET_PEER_IF") << "\nport=" << port << "\nmedia_dir=" << dir
+        << "/media\ndb_dir=" << dir << "/db\nlog_dir=" << dir << "/log\nnotify_interval=30\nfriendly_name=" << name
+        << "\nuuid=" << uuid << "\ninotify=no\n";
+    pid_t pid = SpawnOnPeer(dir, {"minidlnad", "-S", "-R", "-f", dir + "/minidlna.conf", "-P", dir + "/minidlna.pid"});
+    return std::unique_ptr<Peer>(new Peer(pid, dir, uuid, port));
+}
+
 // minidlna over a tree of two folders of WAV files (2, 3, 4 and 2 seconds,
 // times seconds_scale) and one picture
 // files: relative path -> absolute path of what the server lists
@@ -174,7 +187,7 @@ inline std::unique_ptr<Peer> StartMinidlnaTree(std::map<std::string, std::string
 {
     std::string dir = MakeTempDir("minidlna-av");
     if (dir.empty()) return nullptr;
-    for (const char* sub : {"/media", "/media/Jazz", "/media/Rock", "/db", "/log"}) mkdir((dir + sub).c_str(), 0755);
+    for (const char* sub : {"/media", "/media/Jazz", "/media/Rock"}) mkdir((dir + sub).c_str(), 0755);
     struct { const char* path; int seconds; } songs[] = {
         {"Jazz/blue.wav", 2}, {"Jazz/green.wav", 3}, {"Rock/red.wav", 4}, {"Rock/black.wav", 2}};
     for (auto& song : songs) {
@@ -186,14 +199,7 @@ inline std::unique_ptr<Peer> StartMinidlnaTree(std::map<std::string, std::string
     std::string picture = dir + "/media/Rock/cover.jpg";
     std::ofstream(picture, std::ios::binary).write((const char*)kJpeg, sizeof(kJpeg));
     files["Rock/cover.jpg"] = picture;
-    std::ofstream conf(dir + "/minidlna.conf");
-    conf << "network_interface=" << testnet::Env("TESTNET_PEER_IF") << "\nport=" << port << "\nmedia_dir=" << dir
-         << "/media\ndb_dir=" << dir << "/db\nlog_dir=" << dir << "/log\nnotify_interval=30\n"
-         << "friendly_name=" << name << "\nuuid=" << uuid << "\ninotify=no\n";
-    conf.close();
-    pid_t pid = SpawnOnPeer(dir, {"minidlnad", "-S", "-R", "-f", dir + "/minidlna.conf", "-P",
-                                         dir + "/minidlna.pid"});
-    return std::unique_ptr<Peer>(new Peer(pid, dir, uuid, port));
+    return StartMinidlnaOn(dir, port, uuid, name);
 }
 
 } // namespace peers

@@ -175,7 +175,7 @@ TEST(ConsolePeers, ConsoleBrowsesDownloadsAndDrivesTheRenderer)
     for (const char* sub : {"/media", "/media/Songs"}) mkdir((tree + sub).c_str(), 0755);
     std::string song = tree + "/media/Songs/tone.wav";
     peers::WriteWav(song, 8000 * 20);
-    std::unique_ptr<peers::Peer> server = avtest::StartMinidlnaOn(tree, 8204, kMsUuid, "beaconry-console-ms");
+    std::unique_ptr<peers::Peer> server = peers::StartMinidlnaOn(tree, 8204, kMsUuid, "beaconry-console-ms");
     // a sink that keeps time, so that the song is still playing when the
     // console seeks and stops (a plain fakesink plays it at once)
     std::unique_ptr<peers::Peer> renderer = peers::StartGmediarender(kMrUuid, 49497, "beaconry-console-mr", true);
