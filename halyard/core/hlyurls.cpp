@@ -311,6 +311,9 @@ bool HLY_Url::IsValid() const
 HLY_String HLY_Url::FormatRequestTarget(bool with_fragment) const
 {
     HLY_String target = m_Path.IsEmpty() ? HLY_String("/") : m_Path;
+    // a drive-letter path lost its "/" when it was read; without it a printed
+    // URL would run the path into the host ("http://hC:/dir")
+    if (m_Path.GetLength() >= 2 && IsAsciiLetter(m_Path[0]) && m_Path[1] == ':') target = "/" + m_Path;
     if (m_HasQuery) {
         target += '?';
         target += m_Query;

@@ -240,6 +240,9 @@ TEST(Url, RequestTargets)
     HLY_Url url("http://h/");
     EXPECT_EQ(url.SetRequestTarget("/C:/dir/file"), HLY_SUCCESS);
     EXPECT_EQ(url.GetPath(), "C:/dir/file");
+    // printed, the path gets its "/" back, so the URL reads the same again
+    EXPECT_EQ(url.FormatRequestTarget(), "/C:/dir/file");
+    EXPECT_EQ(HLY_HttpUrl("http://h:8080/u:x/ctl?q").ToString(), "http://h:8080/u:x/ctl?q");
 
     EXPECT_EQ(url.SetRequestTarget("/a?b?c#d?e#f"), HLY_SUCCESS);
     EXPECT_EQ(url.GetPath(), "/a");
