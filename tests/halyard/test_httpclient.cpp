@@ -359,7 +359,7 @@ TEST_F(HttpClientTest, PersistenceFollowsProtocolAndConnectionHeaders)
             return Reply{"HTTP/1.0 200 OK\r\nConnection: keep-alive\r\nContent-Length: 2\r\n\r\nok"};
         }
         if (request.RequestLine().find("/close") != std::string::npos) {
-            return Ok("ok", "Connection: close\r\n");
+            return Ok("ok", "Connection: Close\r\n"); // compared without case
         }
         return Ok("ok");
     });
@@ -376,7 +376,7 @@ TEST_F(HttpClientTest, PersistenceFollowsProtocolAndConnectionHeaders)
     EXPECT_EQ(Fetch(client, server.Url("/old-keep")), 200);
     EXPECT_EQ(Fetch(client, server.Url("/new")), 200);
     EXPECT_EQ(server.Connections(), 3);
-    // an HTTP/1.1 answer with "Connection: close" ends it
+    // an HTTP/1.1 answer with "Connection: Close" ends it
     EXPECT_EQ(Fetch(client, server.Url("/close")), 200);
     EXPECT_EQ(Idle(), 0u);
     // a request in HTTP/1.0 asks the server to close, and is not pooled
@@ -522,12 +522,14 @@ TEST_F(HttpClientTest, NoContentHasNoBodyWhateverItsHeadersSay)
 {
     ScriptedServer server([](const Received&, int index) {
         if (index == 0) return Reply{"HTTP/1.1 204 No Content\r\nContent-Length: 50\r\n\r\n"};
+        if (index == 1) return Reply{"HTTP/1.1 304 Not Modified\r\nContent-Length: 50\r\n\r\n"};
         return Ok("after");
     });
     TestClient client;
     auto           start = Clock::now();
     std::string    body  = "unset";
     EXPECT_EQ(Fetch(client, server.Url("/")), 204);
+    EXPECT_EQ(Fetch(client, server.Url("/")), 304);
     EXPECT_LT(Clock::now() - start, std::chrono::seconds(5));
     EXPECT_EQ(Fetch(client, server.Url("/"), &body), 200);
     EXPECT_EQ(body, "after");

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
@@ -40,6 +41,8 @@ public:
         m_Temp.Write("root/song.mp3", "ID3");
         m_Temp.Write("root/empty.txt", "");
         m_Temp.Write("root/sub/<b>&.txt", "x");
+        // DEL, an overlong lead byte and its continuation, then a valid two-byte sequence
+        m_Temp.Write("root/sub/\x7f\xc0\xaf\xc3\xa9.txt", "x");
         m_Temp.Write("root/indexed/index.html", "<p>index</p>");
     }
     TempDir     m_Temp{"hly-httpserver"};
@@ -228,6 +231,9 @@ TEST(HttpServer, FileHandlerTypesMethodsAndMissingFiles)
 
     EXPECT_EQ(RawAsk(server.Port(), "POST /files/README HTTP/1.0\r\nContent-Length: 0\r\n\r\n").status, 405);
     EXPECT_EQ(RawAsk(server.Port(), Get("/files/missing.txt")).status, 404);
+    // a device behind a link is no file to serve
+    ASSERT_EQ(symlink("/dev/null", (tree.m_Root + "/device").c_str()), 0);
+    EXPECT_EQ(RawAsk(server.Port(), Get("/files/device")).status, 403);
     // a directory without listings is forbidden
     response = RawAsk(server.Port(), Get("/files/sub"));
     EXPECT_EQ(response.status, 403);
@@ -293,6 +299,8 @@ TEST(HttpServer, DirectoryListingAndIndexRedirect)
               std::string::npos)
         << response.body;
     EXPECT_EQ(response.body.find("<b>"), std::string::npos);
+    // bytes outside printable ASCII too; bytes of no valid sequence one by one
+    EXPECT_NE(response.body.find(">&#x007F;&#x00C0;&#x00AF;&#x00E9;.txt</a>"), std::string::npos) << response.body;
 
     response = RawAsk(server.Port(), Get("/"));
     EXPECT_NE(response.body.find("<li><a href=\"/sub\">sub/</a><br>\r\n"), std::string::npos) << response.body;
@@ -373,13 +381,33 @@ TEST(HttpServer, HeadBoundsDropOversizedRequestsAndServeTheNext)
         EXPECT_EQ(answer, "");
     }
 
-    // 100 headers are taken, 101 are not
+    // 100 headers are taken, 101 are not; blank lines before the request line are no headers
     std::string headers;
     for (int i = 0; i < 99; ++i) headers += "X-H" + std::to_string(i) + ": v\r\n"; // and Host
-    EXPECT_EQ(RawAsk(server.Port(), Get("/", headers)).body, "fine");
+    EXPECT_EQ(RawAsk(server.Port(), "\r\n" + Get("/", headers)).body, "fine");
     {
         RawConnection connection(server.Port());
         connection.Send(Get("/", headers + "X-One-Too-Many: v\r\n"));
+        std::string answer;
+        EXPECT_TRUE(connection.WaitClosed(3000, &answer));
+        EXPECT_EQ(answer, "");
+    }
+    // a head of exactly 64 KiB, line ends included, is taken; one byte more is not
+    auto filler = [](size_t size) {
+        std::string lines;
+        for (size_t i = 0; size; ++i) {
+            std::string name = "X-F" + std::to_string(i) + ": ";
+            size_t      line = std::min<size_t>(size, 8000);
+            lines += name + std::string(line - name.size() - 2, 'f') + "\r\n";
+            size -= line;
+        }
+        return lines;
+    };
+    const size_t head_rest = Get("/").size();
+    EXPECT_EQ(RawAsk(server.Port(), Get("/", filler(HLY_HTTP_SERVER_MAX_HEAD_SIZE - head_rest))).body, "fine");
+    {
+        RawConnection connection(server.Port());
+        connection.Send(Get("/", filler(HLY_HTTP_SERVER_MAX_HEAD_SIZE - head_rest + 1)));
         std::string answer;
         EXPECT_TRUE(connection.WaitClosed(3000, &answer));
         EXPECT_EQ(answer, "");

@@ -215,6 +215,7 @@ TEST(MemoryStream, ReadsInPiecesAndSeeksWithinItsData)
     EXPECT_EQ(stream.OutputSeek(11), HLY_ERROR_OUT_OF_RANGE);
     EXPECT_EQ(stream.OutputSeek(10), HLY_SUCCESS);
     EXPECT_EQ(stream.InputSeek(11), HLY_ERROR_OUT_OF_RANGE);
+    EXPECT_EQ(stream.InputSeek(10), HLY_SUCCESS);
     EXPECT_EQ(stream.InputSeek(0x100000000ULL), HLY_ERROR_OUT_OF_RANGE);
 
     // overwriting in the middle keeps the size; writing past the end grows it
@@ -302,6 +303,17 @@ TEST(Streams, FullReadsAndWritesLoopAndRefuseNoProgress)
     EXPECT_EQ(source.ReadFully(buffer, 1), HLY_ERROR_EOS);
     PiecewiseStream stalled("abc", {0});
     EXPECT_EQ(stalled.ReadFully(buffer, 3), HLY_ERROR_INTERNAL);
+    // a source that claims more than it was asked for is not trusted either
+    struct Overclaiming : PiecewiseStream {
+        using PiecewiseStream::PiecewiseStream;
+        HLY_Result Read(void* buffer, HLY_Size bytes_to_read, HLY_Size* bytes_read) override
+        {
+            HLY_Result result = PiecewiseStream::Read(buffer, bytes_to_read, bytes_read);
+            if (bytes_read && *bytes_read) ++*bytes_read;
+            return result;
+        }
+    } overclaiming("abcdef");
+    EXPECT_EQ(overclaiming.ReadFully(buffer, 3), HLY_ERROR_INTERNAL);
 
     SlowWriter writer;
     writer.m_PerWrite = 2;
@@ -363,6 +375,11 @@ TEST(BufferedInputStream, LineEndingsAndCarriageReturns)
     Buffered read("a\r\nxyz", {2, 4});
     EXPECT_EQ(Line(read.stream, true), "a");
     EXPECT_EQ(Read(read.stream, 3), "xyz");
+    // a byte in place of that LF is handed out without waiting on the source
+    Buffered no_lf("a\rxyz", {3, 2});
+    EXPECT_EQ(Line(no_lf.stream, true), "a");
+    EXPECT_EQ(Read(no_lf.stream, 3), "x");
+    EXPECT_EQ(no_lf.source->m_Reads, 1u);
 }
 
 TEST(BufferedInputStream, EndOfStreamAndInvalidArguments)

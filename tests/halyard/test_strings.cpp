@@ -240,14 +240,20 @@ TEST(String, TrimReplaceInsertErase)
     HLY_String i("ac");
     i.Insert("b", 1);
     EXPECT_EQ(i, "abc");
+    i.Insert("d", 3); // at the end
+    i.Insert("z", 5); // past it: nothing
+    EXPECT_EQ(i, "abcd");
     i.Erase(0, 2);
-    EXPECT_EQ(i, "c");
+    EXPECT_EQ(i, "cd");
 }
 
 TEST(String, FormatGrowsPastTheFirstBuffer)
 {
     EXPECT_EQ(HLY_String::Format("%s-%d", "ab", 42), "ab-42");
     EXPECT_TRUE(HLY_String::Format("%s", "").IsEmpty());
+    // exactly the first buffer's size: one more than fits beside the terminator
+    std::string first(256, 'p');
+    EXPECT_EQ(HLY_String::Format("%s", first.c_str()), first.c_str());
     std::string big(300000, 'q');
     HLY_String formatted = HLY_String::Format("<%s>", big.c_str());
     EXPECT_EQ(formatted.GetLength(), 300002u);

@@ -98,9 +98,9 @@ TEST(Url, SyntaxFaults)
     HLY_Url url;
     EXPECT_EQ(url.Parse(nullptr), HLY_ERROR_INVALID_PARAMETERS);
     // one slash, none, a space in the scheme, no colon, an empty scheme; control
-    // bytes, which would end up in a request line
+    // bytes and DEL, which would end up in a request line
     for (const char* text : {"http:/host/x", "http:host", "ht tp://host/", "host/path", "://host/", "",
-                             "http://host/a\r\nX-Injected: 1", "http://ho\tst/"}) {
+                             "http://host/a\r\nX-Injected: 1", "http://ho\tst/", "http://host/a\x7f"}) {
         EXPECT_EQ(url.Parse(text), HLY_ERROR_INVALID_SYNTAX) << text;
     }
     EXPECT_EQ(url.SetSchemeFromText("svn+ssh.x-y:rest"), HLY_SUCCESS);
