@@ -181,10 +181,12 @@ HLY_Result CVD_Service::ParseSCPD(HLY_XmlElementNode* tree)
         return HLY_ERROR_INVALID_SYNTAX;
     }
 
+    // a table holding only blank space or text has no variables either: such
+    // a service would be written back as an empty table, which reads as none
     HLY_XmlElementNode*           table = CVD_XmlHelper::GetChild(tree, "serviceStateTable");
     HLY_List<HLY_XmlElementNode*> variables;
-    if (table == nullptr || table->GetChildren().GetItemCount() == 0 ||
-        HLY_FAILED(CVD_XmlHelper::GetChildren(table, variables, "stateVariable"))) {
+    if (table == nullptr || HLY_FAILED(CVD_XmlHelper::GetChildren(table, variables, "stateVariable")) ||
+        variables.GetItemCount() == 0) {
         HLY_LOG_SEVERE("No state variables found");
         return HLY_ERROR_INVALID_SYNTAX;
     }

@@ -97,6 +97,8 @@ TEST(ServiceDescription, ScpdRules)
         {"minimal", Scpd(Var("V", "string")), HLY_SUCCESS},
         {"wrong top", "<scpdx><serviceStateTable>" + Var("V", "string") + "</serviceStateTable></scpdx>", HLY_FAILURE},
         {"no variables", Scpd(""), HLY_FAILURE},
+        {"blank space for variables", Scpd("\n  "), HLY_FAILURE},
+        {"text for variables", Scpd("stateVariable"), HLY_FAILURE},
         {"empty type", Scpd(Var("V", "")), HLY_FAILURE},
         {"string range without minimum",
          Scpd(Var("V", "string", "no", "<allowedValueRange><maximum>3</maximum></allowedValueRange>")), HLY_FAILURE},
