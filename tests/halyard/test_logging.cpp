@@ -416,7 +416,7 @@ TEST_F(LogSystem, ForwardFlagStopsRecordsAtOwnHandlers)
     Configure(".level=ALL;.handlers=CustomHandler;"
               "fwd.handlers=CustomHandler;"
               "fwd.stop.handlers=CustomHandler;fwd.stop.forward=off;"
-              "fwd.odd.handlers=CustomHandler;fwd.odd.forward=maybe;"
+              "fwd.odd.handlers=CustomHandler;fwd.odd.forward=maybe;fwd.quiet.forward=off;"
               "fwd.go.handlers=CustomHandler;fwd.go.forward=yes");
 
     HLY_LoggerReference stop("fwd.stop.leaf");
@@ -430,6 +430,10 @@ TEST_F(LogSystem, ForwardFlagStopsRecordsAtOwnHandlers)
     HLY_LoggerReference odd("fwd.odd");
     HLY_LOG_X(odd, HLY_LOG_LEVEL_INFO, "odd");
     EXPECT_EQ(TakeSeen().size(), 1u);
+    // a logger configured by its forward flag alone still stops what comes through it
+    HLY_LoggerReference quiet("fwd.quiet.leaf");
+    HLY_LOG_X(quiet, HLY_LOG_LEVEL_INFO, "quiet");
+    EXPECT_EQ(TakeSeen().size(), 0u);
 
     // forwarding goes through fwd and on to the root, whatever their levels
     Configure(".handlers=CustomHandler;fwd.level=OFF;fwd.handlers=CustomHandler;"
@@ -562,7 +566,7 @@ TEST_F(LogSystem, FileHandlerLineFormatAndFilters)
     Configure("fmt.level=INFO;fmt.forward=off;fmt.handlers=FileHandler, FileHandler ,Bogus,;"
               "fmt.FileHandler.filename=" + full + ";fmt.FileHandler.flush=true;fmt.FileHandler.colors=on;"
               "fmt.short.level=INFO;fmt.short.forward=off;fmt.short.handlers=FileHandler;"
-              "fmt.short.FileHandler.filename=" + short_ + ";fmt.short.FileHandler.filter=0x14");
+              "fmt.short.FileHandler.filename=" + short_ + ";fmt.short.FileHandler.filter=0x00000014");
     HLY_Logger* logger = HLY_LogManager::GetLogger("fmt");
     ASSERT_NE(logger, nullptr);
     EXPECT_EQ(logger->GetHandlerNames(), "FileHandler,FileHandler"); // the unknown name is skipped

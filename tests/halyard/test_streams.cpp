@@ -729,7 +729,10 @@ TEST(Load, WholeStreamsAndLimits)
     ASSERT_EQ(zero.Load(buffer), HLY_SUCCESS);
     EXPECT_EQ(ToString(buffer), "not empty");
 
-    EXPECT_EQ(memory.Load(buffer, 0x40000001), HLY_ERROR_INVALID_PARAMETERS);
+    memory.InputSeek(0);
+    ASSERT_EQ(memory.Load(buffer, HLY_INPUT_STREAM_LOAD_MAX_SIZE), HLY_SUCCESS);
+    EXPECT_EQ(ToString(buffer), "0123456789");
+    EXPECT_EQ(memory.Load(buffer, HLY_INPUT_STREAM_LOAD_MAX_SIZE + 1), HLY_ERROR_INVALID_PARAMETERS);
     EXPECT_EQ(buffer.GetDataSize(), 0u);
     // a reported size above 1 GiB is refused before reading anything...
     PiecewiseStream huge("abc");
