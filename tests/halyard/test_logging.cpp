@@ -408,6 +408,12 @@ TEST_F(LogSystem, LevelInheritanceThroughDottedNames)
     EXPECT_EQ(evaluated, 0);
     HLY_LOG_X(reference, HLY_LOG_LEVEL_FINE, "%d", ++evaluated);
     EXPECT_EQ(evaluated, 1);
+
+    // loggers made before an ancestor of theirs had a level take it once it has one
+    HLY_Logger* late = HLY_LogManager::GetLogger("inh.late.b.c");
+    HLY_LogManager::GetLogger("inh.late.b");
+    Configure(".level=WARNING;inh.late.level=FINE");
+    EXPECT_EQ(late->GetLevel(), HLY_LOG_LEVEL_FINE);
 }
 
 TEST_F(LogSystem, ForwardFlagStopsRecordsAtOwnHandlers)
@@ -614,6 +620,13 @@ TEST_F(LogSystem, FileHandlerAppendsOrTruncates)
     HLY_LOG_X(app, HLY_LOG_LEVEL_INFO, "appended");
     HLY_LogManager::Reconfigure(nullptr);
     EXPECT_EQ(ReadWholeFile(path), "earlier\r\nINFO: appended\r\n");
+
+    // what a file held before counts towards its recycle size
+    WriteWholeFile(path, std::string(HLY_LOG_FILE_HANDLER_MIN_RECYCLE_SIZE + 1, 'x'));
+    Configure(config + ";app.FileHandler.recycle=" + std::to_string(HLY_LOG_FILE_HANDLER_MIN_RECYCLE_SIZE));
+    HLY_LOG_X(app, HLY_LOG_LEVEL_INFO, "appended");
+    HLY_LogManager::Reconfigure(nullptr);
+    EXPECT_EQ(ReadWholeFile(path), "INFO: appended\r\n");
 }
 
 TEST_F(LogSystem, FileHandlerRotatesWithoutLosingRecords)
