@@ -175,6 +175,7 @@ TEST(DateTime, MalformedTextsAreRefused)
         {"Sun, 06 Nov 1994 08:49:37GMT", RFC_1123},
         {"Sun, 06 Nov 194 08:49:37 GMT", RFC_1123},   // three-digit year
         {"Sun, 06-Nov-1994 08:49:37 GMT", RFC_1123},  // wrong separator
+        {"Sun, 06 Nov 1994x08:49:37 GMT", RFC_1123},
         {"Sunday, 06 Nov 94 08:49:37 GMT", RFC_1036},
         {"Sun, 06 Nov 1994 08:49:37 XYZ", RFC_1123},
         {"Sun, 06 Nov 1994 08:49:37 J", RFC_1123},    // J names no zone

@@ -272,6 +272,7 @@ TEST(HttpResponse, StatusLines)
         {"HTTP/1.1 2000", HLY_ERROR_HTTP_INVALID_RESPONSE_LINE, 0, nullptr, nullptr},
         {"HTTP/1.1 20", HLY_ERROR_HTTP_INVALID_RESPONSE_LINE, 0, nullptr, nullptr},
         {" HTTP/1.1 200 OK", HLY_ERROR_HTTP_INVALID_RESPONSE_LINE, 0, nullptr, nullptr},
+        {" 200 OK", HLY_ERROR_HTTP_INVALID_RESPONSE_LINE, 0, nullptr, nullptr},
         {"HTTP/1.1", HLY_ERROR_HTTP_INVALID_RESPONSE_LINE, 0, nullptr, nullptr},
         {"", HLY_ERROR_HTTP_INVALID_RESPONSE_LINE, 0, nullptr, nullptr},
     };

@@ -41,8 +41,9 @@ public:
         m_Temp.Write("root/song.mp3", "ID3");
         m_Temp.Write("root/empty.txt", "");
         m_Temp.Write("root/sub/<b>&.txt", "x");
-        // DEL, an overlong lead byte and its continuation, then a valid two-byte sequence
-        m_Temp.Write("root/sub/\x7f\xc0\xaf\xc3\xa9.txt", "x");
+        // DEL, an overlong lead byte and its continuation, then a valid two-byte
+        // sequence that ends the name
+        m_Temp.Write("root/sub/\x7f\xc0\xaf.txt\xc3\xa9", "x");
         m_Temp.Write("root/indexed/index.html", "<p>index</p>");
     }
     TempDir     m_Temp{"hly-httpserver"};
@@ -230,6 +231,10 @@ TEST(HttpServer, FileHandlerTypesMethodsAndMissingFiles)
     EXPECT_EQ(response.body, "spaced");
 
     EXPECT_EQ(RawAsk(server.Port(), "POST /files/README HTTP/1.0\r\nContent-Length: 0\r\n\r\n").status, 405);
+    response = RawAsk(server.Port(), "HEAD /files/README HTTP/1.0\r\n\r\n", false);
+    EXPECT_EQ(response.status, 200);
+    EXPECT_EQ(response.Header("Content-Length"), "5");
+    EXPECT_EQ(response.body, "");
     EXPECT_EQ(RawAsk(server.Port(), Get("/files/missing.txt")).status, 404);
     // a device behind a link is no file to serve
     ASSERT_EQ(symlink("/dev/null", (tree.m_Root + "/device").c_str()), 0);
@@ -300,7 +305,7 @@ TEST(HttpServer, DirectoryListingAndIndexRedirect)
         << response.body;
     EXPECT_EQ(response.body.find("<b>"), std::string::npos);
     // bytes outside printable ASCII too; bytes of no valid sequence one by one
-    EXPECT_NE(response.body.find(">&#x007F;&#x00C0;&#x00AF;&#x00E9;.txt</a>"), std::string::npos) << response.body;
+    EXPECT_NE(response.body.find(">&#x007F;&#x00C0;&#x00AF;.txt&#x00E9;</a>"), std::string::npos) << response.body;
 
     response = RawAsk(server.Port(), Get("/"));
     EXPECT_NE(response.body.find("<li><a href=\"/sub\">sub/</a><br>\r\n"), std::string::npos) << response.body;

@@ -408,6 +408,12 @@ TEST_F(LogSystem, LevelInheritanceThroughDottedNames)
     EXPECT_EQ(evaluated, 0);
     HLY_LOG_X(reference, HLY_LOG_LEVEL_FINE, "%d", ++evaluated);
     EXPECT_EQ(evaluated, 1);
+
+    // loggers made before an ancestor of theirs had a level take it once it has one
+    HLY_Logger* late = HLY_LogManager::GetLogger("inh.late.b.c");
+    HLY_LogManager::GetLogger("inh.late.b");
+    Configure(".level=WARNING;inh.late.level=FINE");
+    EXPECT_EQ(late->GetLevel(), HLY_LOG_LEVEL_FINE);
 }
 
 TEST_F(LogSystem, ForwardFlagStopsRecordsAtOwnHandlers)
@@ -416,7 +422,7 @@ TEST_F(LogSystem, ForwardFlagStopsRecordsAtOwnHandlers)
     Configure(".level=ALL;.handlers=CustomHandler;"
               "fwd.handlers=CustomHandler;"
               "fwd.stop.handlers=CustomHandler;fwd.stop.forward=off;"
-              "fwd.odd.handlers=CustomHandler;fwd.odd.forward=maybe;"
+              "fwd.odd.handlers=CustomHandler;fwd.odd.forward=maybe;fwd.quiet.forward=off;"
               "fwd.go.handlers=CustomHandler;fwd.go.forward=yes");
 
     HLY_LoggerReference stop("fwd.stop.leaf");
@@ -430,6 +436,10 @@ TEST_F(LogSystem, ForwardFlagStopsRecordsAtOwnHandlers)
     HLY_LoggerReference odd("fwd.odd");
     HLY_LOG_X(odd, HLY_LOG_LEVEL_INFO, "odd");
     EXPECT_EQ(TakeSeen().size(), 1u);
+    // a logger configured by its forward flag alone still stops what comes through it
+    HLY_LoggerReference quiet("fwd.quiet.leaf");
+    HLY_LOG_X(quiet, HLY_LOG_LEVEL_INFO, "quiet");
+    EXPECT_EQ(TakeSeen().size(), 0u);
 
     // forwarding goes through fwd and on to the root, whatever their levels
     Configure(".handlers=CustomHandler;fwd.level=OFF;fwd.handlers=CustomHandler;"
@@ -562,7 +572,7 @@ TEST_F(LogSystem, FileHandlerLineFormatAndFilters)
     Configure("fmt.level=INFO;fmt.forward=off;fmt.handlers=FileHandler, FileHandler ,Bogus,;"
               "fmt.FileHandler.filename=" + full + ";fmt.FileHandler.flush=true;fmt.FileHandler.colors=on;"
               "fmt.short.level=INFO;fmt.short.forward=off;fmt.short.handlers=FileHandler;"
-              "fmt.short.FileHandler.filename=" + short_ + ";fmt.short.FileHandler.filter=0x14");
+              "fmt.short.FileHandler.filename=" + short_ + ";fmt.short.FileHandler.filter=0x00000014");
     HLY_Logger* logger = HLY_LogManager::GetLogger("fmt");
     ASSERT_NE(logger, nullptr);
     EXPECT_EQ(logger->GetHandlerNames(), "FileHandler,FileHandler"); // the unknown name is skipped
@@ -610,6 +620,13 @@ TEST_F(LogSystem, FileHandlerAppendsOrTruncates)
     HLY_LOG_X(app, HLY_LOG_LEVEL_INFO, "appended");
     HLY_LogManager::Reconfigure(nullptr);
     EXPECT_EQ(ReadWholeFile(path), "earlier\r\nINFO: appended\r\n");
+
+    // what a file held before counts towards its recycle size
+    WriteWholeFile(path, std::string(HLY_LOG_FILE_HANDLER_MIN_RECYCLE_SIZE + 1, 'x'));
+    Configure(config + ";app.FileHandler.recycle=" + std::to_string(HLY_LOG_FILE_HANDLER_MIN_RECYCLE_SIZE));
+    HLY_LOG_X(app, HLY_LOG_LEVEL_INFO, "appended");
+    HLY_LogManager::Reconfigure(nullptr);
+    EXPECT_EQ(ReadWholeFile(path), "INFO: appended\r\n");
 }
 
 TEST_F(LogSystem, FileHandlerRotatesWithoutLosingRecords)

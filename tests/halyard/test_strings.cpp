@@ -315,6 +315,12 @@ TEST(NumberParsing, RelaxedAndStrictDiffer)
     EXPECT_EQ(s.ToInteger(lease, true), HLY_SUCCESS);
     EXPECT_EQ(lease, 1800u);
     EXPECT_NE(s.ToInteger(lease, false), HLY_SUCCESS);
+
+    float f = 1.0f;
+    EXPECT_EQ(HLY_ParseFloat(" 2.5x", f, true), HLY_SUCCESS);
+    EXPECT_EQ(f, 2.5f);
+    EXPECT_EQ(HLY_ParseFloat("2.5x", f, false), HLY_ERROR_INVALID_PARAMETERS);
+    EXPECT_EQ(f, 0.0f);
 }
 
 TEST(Hex, NibblesBytesAndByteOrder)

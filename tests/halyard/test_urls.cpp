@@ -242,6 +242,8 @@ TEST(Url, RequestTargets)
     EXPECT_EQ(url.GetPath(), "C:/dir/file");
     // printed, the path gets its "/" back, so the URL reads the same again
     EXPECT_EQ(url.FormatRequestTarget(), "/C:/dir/file");
+    EXPECT_EQ(url.SetRequestTarget("/C:"), HLY_SUCCESS);
+    EXPECT_EQ(url.FormatRequestTarget(), "/C:");
     EXPECT_EQ(HLY_HttpUrl("http://h:8080/u:x/ctl?q").ToString(), "http://h:8080/u:x/ctl?q");
 
     EXPECT_EQ(url.SetRequestTarget("/a?b?c#d?e#f"), HLY_SUCCESS);

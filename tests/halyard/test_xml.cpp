@@ -256,6 +256,8 @@ TEST(Xml, DidlLiteWithNestedNamespacesAndEscapedText)
     HLY_XmlElementNode* container = didl->GetChild("container", DIDL_NS);
     ASSERT_NE(container, nullptr);
     EXPECT_EQ(Str(container->GetAttribute("id")), "0$1");
+    // the default namespace is not an attribute's
+    EXPECT_EQ(container->GetAttribute("id", DIDL_NS), nullptr);
     EXPECT_EQ(Str(container->GetChild("title", DC_NS)->GetText()), "Music \"All\"");
 
     HLY_XmlElementNode* item = didl->GetChild("item", DIDL_NS);
