@@ -321,11 +321,17 @@ HLY_Result HLY_BufferedInputStream::ReadLine(HLY_String& line, HLY_Size max_char
         result = ReadLine(nullptr, 0, nullptr, break_on_cr);
     } else {
         // one line buffer per stream: a message head is read line by line,
-        // and a string of max_chars for each line cost more than the parsing
-        if (m_LineBuffer.size() < max_chars) m_LineBuffer.resize(max_chars);
+        // and a string of max_chars for each line cost more than the parsing.
+        // Left uninitialised: clearing kilobytes for every connection's first
+        // line cost more than reading it.
+        if (m_LineBufferSize < max_chars) {
+            m_LineBuffer.reset(new (std::nothrow) char[max_chars]);
+            m_LineBufferSize = m_LineBuffer ? max_chars : 0;
+            if (!m_LineBuffer) return HLY_ERROR_OUT_OF_MEMORY;
+        }
         HLY_Size chars_read = 0;
-        result              = ReadLine(m_LineBuffer.data(), max_chars, &chars_read, break_on_cr);
-        if (HLY_SUCCEEDED(result)) line.Assign(m_LineBuffer.data(), chars_read);
+        result              = ReadLine(m_LineBuffer.get(), max_chars, &chars_read, break_on_cr);
+        if (HLY_SUCCEEDED(result)) line.Assign(m_LineBuffer.get(), chars_read);
     }
     if (HLY_SUCCEEDED(result)) return HLY_SUCCESS;
     line.SetLength(0);

@@ -235,7 +235,7 @@ HLY_String HLY_Logger::GetHandlerNames()
 void HLY_Logger::Log(int level, const char* source_file, unsigned int source_line, const char* source_function,
                      const char* format, ...)
 {
-    if (!m_Manager.IsEnabled() || level < GetLevel()) return;
+    if (!m_Manager.IsEnabled() || m_Manager.IsSilenced() || level < GetLevel()) return;
     if (t_Dispatching) return;
 
     // format: a small buffer first, then larger ones up to the cap; what
@@ -302,7 +302,7 @@ public:
 };
 
 HLY_LogManager::HLY_LogManager()
-    : m_Enabled(true), m_Configured(false), m_Root(nullptr), m_ConfiguratorPort(0),
+    : m_Enabled(true), m_Silenced(false), m_Configured(false), m_Root(nullptr), m_ConfiguratorPort(0),
       m_Configurator(nullptr)
 {
 }
@@ -326,6 +326,11 @@ HLY_Logger* HLY_LogManager::GetLogger(const char* name)
     // disabled meanwhile, or this is a look-up made while configuring
     if (!manager.IsEnabled()) return nullptr;
     return manager.FindOrCreateLogger(name);
+}
+
+void HLY_LogManager::SetSilenced(bool silenced)
+{
+    GetDefault().m_Silenced.store(silenced, std::memory_order_relaxed);
 }
 
 HLY_Result HLY_LogManager::Configure(const char* source)

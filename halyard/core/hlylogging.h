@@ -181,6 +181,13 @@ public:
     const HLY_List<HLY_Logger*>& GetLoggers() const { return m_Loggers; }
 
     bool IsEnabled() const { return m_Enabled.load(std::memory_order_relaxed); }
+
+    // While silenced, every record of every thread is dropped before it is
+    // formatted; levels, handlers and configuration stay as they are. For
+    // stretches whose records nobody reads, such as a repeated pass over
+    // input that has been logged once already.
+    static void SetSilenced(bool silenced);
+    bool IsSilenced() const { return m_Silenced.load(std::memory_order_relaxed); }
     void Lock() { m_Lock.Lock(); }
     void Unlock() { m_Lock.Unlock(); }
 
@@ -207,6 +214,7 @@ private:
 
     HLY_Mutex               m_Lock; // recursive: a handler may log or look loggers up
     std::atomic<bool>       m_Enabled;
+    std::atomic<bool>       m_Silenced;
     bool                    m_Configured;
     HLY_List<ConfigEntry>   m_Config;
     HLY_List<HLY_Logger*>   m_Loggers;

@@ -208,6 +208,7 @@ protected:
     void SetUp() override { TakeSeen(); }
     void TearDown() override
     {
+        HLY_LogManager::SetSilenced(false);
         HLY_LogCustomHandler::SetCustomHandlerFunction(nullptr);
         HLY_LogManager::Reconfigure(nullptr);
         TakeSeen();
@@ -472,6 +473,26 @@ TEST_F(LogSystem, CustomHandlerReceivesTheWholeRecord)
     EXPECT_EQ(seen[0].m_Line, line);
     EXPECT_EQ(seen[0].m_Function, "TestBody");
     EXPECT_EQ(seen[0].m_ThreadId, HLY_Thread::GetCurrentThreadId());
+}
+
+TEST_F(LogSystem, SilencedRecordsAreDroppedUntilLoggingResumes)
+{
+    HLY_LogCustomHandler::SetCustomHandlerFunction(RememberRecord);
+    Configure("quiet.level=FINE;quiet.handlers=CustomHandler;quiet.forward=off");
+    HLY_LoggerReference quiet("quiet");
+
+    HLY_LogManager::SetSilenced(true);
+    HLY_LOG_X(quiet, HLY_LOG_LEVEL_SEVERE, "dropped");
+    std::thread([&] { HLY_LOG_X(quiet, HLY_LOG_LEVEL_SEVERE, "dropped on another thread"); }).join();
+    EXPECT_TRUE(TakeSeen().empty());
+
+    // levels and handlers are as they were
+    HLY_LogManager::SetSilenced(false);
+    HLY_LOG_X(quiet, HLY_LOG_LEVEL_FINER, "below the level");
+    HLY_LOG_X(quiet, HLY_LOG_LEVEL_FINE, "heard");
+    std::vector<SeenRecord> seen = TakeSeen();
+    ASSERT_EQ(seen.size(), 1u);
+    EXPECT_EQ(seen[0].m_Message, "heard");
 }
 
 namespace {
