@@ -68,8 +68,10 @@ private:
 inline void ConsumeLogRecord(const HLY_LogRecord& record)
 {
     // the keys of lines formatted lately, one per slot: a key that loses
-    // its slot only means that line is formatted once more
-    static const size_t FORMATTED_SLOTS = 1 << 16;
+    // its slot only means that line is formatted once more. Enough for the
+    // records of one input; a table of 64 K slots cost more in cache misses
+    // than the formatting it saved.
+    static const size_t FORMATTED_SLOTS = 1 << 10;
     static size_t       formatted[FORMATTED_SLOTS];
 
     if (!Looking()) return;

@@ -322,8 +322,8 @@ HLY_Result HLY_BufferedInputStream::ReadLine(HLY_String& line, HLY_Size max_char
     } else {
         // one line buffer per stream: a message head is read line by line,
         // and a string of max_chars for each line cost more than the parsing.
-        // Left uninitialised: clearing kilobytes for every connection's first
-        // line cost more than reading it.
+        // Left uninitialised: clearing it (8 KB for a message head) before
+        // every stream's first line cost as much as reading a short head.
         if (m_LineBufferSize < max_chars) {
             m_LineBuffer.reset(new (std::nothrow) char[max_chars]);
             m_LineBufferSize = m_LineBuffer ? max_chars : 0;
