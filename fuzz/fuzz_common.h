@@ -49,13 +49,14 @@ class LookingScope
 public:
     explicit LookingScope(bool looking) : m_Saved(Looking()) { Set(looking); }
     ~LookingScope() { Set(m_Saved); }
+
+private:
     static void Set(bool looking)
     {
         Looking() = looking;
         HLY_LogManager::SetSilenced(!looking);
     }
 
-private:
     bool m_Saved;
 };
 
