@@ -117,6 +117,9 @@ void Inspect(HLY_HttpRequest& request, Request& record, size_t index)
     // emitted into nothing: what is emitted is not compared, only produced
     HLY_NullOutputStream emitted;
     request.Emit(emitted);
+    // the proxy form differs in its request line only: its header records
+    // are the ones just logged
+    fuzz::LookingScope quiet(false);
     request.Emit(emitted, true);
 }
 
