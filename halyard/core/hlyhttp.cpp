@@ -72,7 +72,7 @@ HLY_Result HLY_HttpHeaders::Parse(HLY_BufferedInputStream& stream)
 
         int colon = line.Find(':');
         if (colon < 1) continue; // no name: not a header line
-        header_name.Assign(line.GetChars(), (HLY_Size)colon); // keeps the block of the name before
+        header_name.Assign(line.GetChars(), (HLY_Size)colon); // reuses its block, no temporary
         const char* value = line.GetChars() + colon + 1;
         while (*value == ' ' || *value == '\t') ++value;
         header_value   = value;
