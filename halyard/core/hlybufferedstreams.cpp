@@ -324,14 +324,11 @@ HLY_Result HLY_BufferedInputStream::ReadLine(HLY_String& line, HLY_Size max_char
         // and a string of max_chars for each line cost more than the parsing.
         // Left uninitialised: clearing it (8 KB for a message head) before
         // every stream's first line cost as much as reading a short head.
-        if (m_LineBufferSize < max_chars) {
-            m_LineBuffer.reset(new (std::nothrow) char[max_chars]);
-            m_LineBufferSize = m_LineBuffer ? max_chars : 0;
-            if (!m_LineBuffer) return HLY_ERROR_OUT_OF_MEMORY;
-        }
+        if (m_LineBuffer.GetBufferSize() < max_chars) HLY_CHECK(m_LineBuffer.SetBufferSize(max_chars));
+        char*    chars      = reinterpret_cast<char*>(m_LineBuffer.UseData());
         HLY_Size chars_read = 0;
-        result              = ReadLine(m_LineBuffer.get(), max_chars, &chars_read, break_on_cr);
-        if (HLY_SUCCEEDED(result)) line.Assign(m_LineBuffer.get(), chars_read);
+        result              = ReadLine(chars, max_chars, &chars_read, break_on_cr);
+        if (HLY_SUCCEEDED(result)) line.Assign(chars, chars_read);
     }
     if (HLY_SUCCEEDED(result)) return HLY_SUCCESS;
     line.SetLength(0);

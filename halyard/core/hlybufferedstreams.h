@@ -1,8 +1,7 @@
 #ifndef HLY_BUFFERED_STREAMS_H
 #define HLY_BUFFERED_STREAMS_H
 
-#include <memory>
-
+#include "hlydatabuffer.h"
 #include "hlystreams.h"
 #include "hlystrings.h"
 
@@ -46,8 +45,7 @@ protected:
     virtual HLY_Result ReleaseBuffer();
 
     HLY_InputStreamReference m_Source;
-    std::unique_ptr<char[]>  m_LineBuffer;  // lines read into strings pass through here
-    HLY_Size                 m_LineBufferSize = 0;
+    HLY_DataBuffer           m_LineBuffer;  // lines read into strings pass through here
     HLY_Position             m_Position;    // source position of the next byte handed out
     bool                     m_SkipNewline; // the last line ended on CR: a LF right after belongs to it
     bool                     m_Eos;
